@@ -1,0 +1,27 @@
+// Keys whose handlers come with later work answer as their refusal does, so
+// every request already gets one well-formed reply. A handler moves from
+// here into the file of its key group (dev_identity.cpp, hb_keys.cpp) when
+// it is built.
+#include "handlers.h"
+#include "startup.h"
+#include "svc_log.h"
+
+void dev_base_run(const setting_request &req, reply_buf &out) { reply_key_refusal(req, out); }
+void dev_sn_run(const setting_request &req, reply_buf &out) { reply_key_refusal(req, out); }
+void dev_power_run(const setting_request &req, reply_buf &out) { reply_key_refusal(req, out); }
+void dev_sys_run(const setting_request &req, reply_buf &out) { reply_key_refusal(req, out); }
+void dev_errno_run(const setting_request &req, reply_buf &out) { reply_key_refusal(req, out); }
+
+void dev_aging_run(const setting_request &req, reply_buf &out) { reply_key_refusal(req, out); }
+void dev_miner_run(const setting_request &req, reply_buf &out) { reply_key_refusal(req, out); }
+void dev_vmin_run(const setting_request &req, reply_buf &out) { reply_key_refusal(req, out); }
+void dev_health_run(const setting_request &req, reply_buf &out) { reply_key_refusal(req, out); }
+void hb_base_run(const setting_request &req, reply_buf &out) { reply_key_refusal(req, out); }
+void hb_test_run(const setting_request &req, reply_buf &out) { reply_key_refusal(req, out); }
+
+// The hardware start-up (EEPROMs, power, boards, fans, identity, versions,
+// hostname) comes with its own work; only its closing line is logged here.
+void init_hw_env()
+{
+	svc_log(kLogInfo, "initialize hardware environment done!");
+}
