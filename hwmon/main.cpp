@@ -1,0 +1,40 @@
+// kx_hwmond: discovers the small hardware, then serves the "hwmond" bus object.
+#include <stdlib.h>
+
+#include <vorn.h>
+
+#include "discovery.h"
+#include "dispatch.h"
+#include "hwmond_log.h"
+
+namespace {
+
+int hwmond_msg_cb(const char *msg, char *resp, int resp_size)
+{
+	return hwmond::hwmond_server(msg, resp, resp_size);
+}
+
+}  // namespace
+
+int main()
+{
+	using namespace hwmond;
+	log_open();
+	discover_devices();
+
+	vorn_ctx *ctx = vorn_initialize(nullptr);
+	if (ctx == nullptr) {
+		err("Error: failed to initialize vorn! \n");
+		syslog_only("kxhmond Error: failed to initialize vorn! \n");
+		exit(-1);
+	}
+	vorn_set_obj_name(ctx, "hwmond");
+	vorn_set_msg_cb(ctx, hwmond_msg_cb);
+	vorn_run_loop(ctx);
+
+	vorn_finalize(ctx);
+	release_devices();
+	err("hwmond: exit. \n");
+	syslog_only("hwmond: exit. \n");
+	return 0;
+}
