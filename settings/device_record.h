@@ -4,8 +4,9 @@
 
 #include <cstdint>
 
-#ifndef CFGSVC_VARIANT
-#define CFGSVC_VARIANT 1
+// Variant 1 or 2, set by the build for every file of one program.
+#if !defined(CFGSVC_VARIANT) || (CFGSVC_VARIANT != 1 && CFGSVC_VARIANT != 2)
+#error "CFGSVC_VARIANT must be 1 or 2"
 #endif
 
 inline constexpr int kConnectorCount = 4;

@@ -29,9 +29,10 @@ void lists_get(reply_buf &out)
 	char names[kConnectorCount * 16] = "";
 	std::size_t used = 0;
 	for (int cn = 0; cn < kConnectorCount; ++cn) {
-		if (dev().present[cn] != 0)
-			used += static_cast<std::size_t>(
-				std::snprintf(names + used, sizeof(names) - used, "\"%s\",", kMinerNames[cn]));
+		if (dev().present[cn] != 0) {
+			std::snprintf(names + used, sizeof(names) - used, "\"%s\",", kMinerNames[cn]);
+			used = std::strlen(names);
+		}
 	}
 	if (used > 0)
 		names[used - 1] = '\0';

@@ -63,7 +63,7 @@ TEST_F(PooltestWithService, PrintsEveryReplyAndItsSetIsRefused)
 		"__setting_server parse :{\"key\":\"pools\",\"action\":\"set\",\"body\":{\"pools\":["
 		"{\"url\":\"pool.demo.test.1\",\"user\":\"user.test,1\",\"pass\":\"word.demo.1\"},"
 		"{\"url\":\"pool.demo.test.12\",\"user\":\"user.test,12\",\"pass\":\"word.demo.12\"},"
-		"{\"url\":\"pool.demo.test.123\",\"user\":\"user.test,123\",\"pass\":\"word.demo.123\"}]}}\n",
+		"{\"url\":\"pool.demo.test.123\",\"user\":\"user.test,123\",\"pass\":\"word.demo.123\"}]}}",
 		2000));
 }
 
