@@ -1,0 +1,530 @@
+// Routing in the bus daemon. Each client has its own receive buffer and send
+// queue, so a slow, silent or misbehaving client never holds up the others.
+#include "broker.h"
+
+#include "../lib/wire.h"
+
+#include <libubox/blobmsg.h>
+#include <libubox/uloop.h>
+#include <ubusmsg.h>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <unordered_map>
+#include <vector>
+
+namespace broker {
+
+namespace {
+
+constexpr size_t kRxChunk = 16384;
+constexpr size_t kMaxQueuedBytes = 64u << 20;   // a client that stops reading is dropped
+constexpr size_t kMaxPendingCalls = 65536;
+constexpr uint32_t kFirstId = 0x10000;
+
+struct out_msg {
+	char *data;
+	size_t len;
+};
+
+struct client {
+	uloop_fd fd;
+	uint32_t id;
+	char *rx = nullptr;
+	size_t rx_len = 0;
+	size_t rx_cap = 0;
+	std::deque<out_msg> tx;
+	size_t tx_offset = 0;
+	size_t tx_bytes = 0;
+	bool dead = false;
+};
+
+struct object_type {
+	std::string signature; // the SIGNATURE attribute as received, header included
+	int refs = 0;
+};
+
+struct object {
+	uint32_t id;
+	uint32_t type_id;
+	std::string path;
+	client *owner;
+};
+
+// A call routed to an object's owner whose status has not come back yet.
+struct pending_call {
+	uint32_t caller;
+	uint16_t seq;
+	uint32_t object;
+	uint32_t callee;
+};
+
+std::unordered_map<uint32_t, client *> g_clients;
+std::unordered_map<uint32_t, object *> g_objects;
+std::map<std::string, object *> g_paths;
+std::unordered_map<uint32_t, object_type> g_types;
+std::vector<pending_call> g_pending;
+std::vector<client *> g_dead;
+uint32_t g_next_id = kFirstId;
+blob_buf g_buf;
+uloop_timeout g_reaper;
+
+uint32_t new_id()
+{
+	for (;;) {
+		uint32_t id = g_next_id++;
+		if (g_next_id < kFirstId)
+			g_next_id = kFirstId;
+		if (!g_clients.count(id) && !g_objects.count(id) && !g_types.count(id))
+			return id;
+	}
+}
+
+void kill_client(client *cl);
+
+void update_write_interest(client *cl)
+{
+	unsigned flags = ULOOP_READ | (cl->tx.empty() ? 0 : ULOOP_WRITE);
+	uloop_fd_add(&cl->fd, flags | ULOOP_BLOCKING);
+}
+
+// Sends what can be sent now; returns false when the connection failed.
+bool flush(client *cl)
+{
+	while (!cl->tx.empty()) {
+		out_msg &m = cl->tx.front();
+		ssize_t n = send(cl->fd.fd, m.data + cl->tx_offset, m.len - cl->tx_offset, MSG_NOSIGNAL | MSG_DONTWAIT);
+		if (n < 0) {
+			if (errno == EINTR)
+				continue;
+			return errno == EAGAIN || errno == EWOULDBLOCK;
+		}
+		cl->tx_offset += static_cast<size_t>(n);
+		if (cl->tx_offset < m.len)
+			continue;
+		cl->tx_bytes -= m.len;
+		free(m.data);
+		cl->tx.pop_front();
+		cl->tx_offset = 0;
+	}
+	return true;
+}
+
+void send_frame(client *cl, const ubus_msghdr &hdr_host, const blob_attr *msg)
+{
+	if (!cl || cl->dead)
+		return;
+	size_t blob_bytes = blob_pad_len(msg);
+	size_t len = sizeof(ubus_msghdr) + blob_bytes;
+	char *data = static_cast<char *>(malloc(len));
+	if (!data) {
+		kill_client(cl);
+		return;
+	}
+	ubus_msghdr hdr = {0, hdr_host.type, htons(hdr_host.seq), htonl(hdr_host.peer)};
+	memcpy(data, &hdr, sizeof(hdr));
+	memcpy(data + sizeof(hdr), msg, blob_bytes);
+
+	bool was_idle = cl->tx.empty();
+	cl->tx.push_back({data, len});
+	cl->tx_bytes += len;
+	if (cl->tx_bytes > kMaxQueuedBytes || !flush(cl)) {
+		kill_client(cl);
+		return;
+	}
+	if (was_idle != cl->tx.empty())
+		update_write_interest(cl);
+}
+
+void send_status(client *cl, const ubus_msghdr &req, int status, uint32_t objid)
+{
+	blob_buf_init(&g_buf, 0);
+	blob_put_int32(&g_buf, UBUS_ATTR_STATUS, static_cast<uint32_t>(status));
+	if (objid)
+		blob_put_int32(&g_buf, UBUS_ATTR_OBJID, objid);
+	ubus_msghdr hdr = {0, UBUS_MSG_STATUS, req.seq, req.peer};
+	send_frame(cl, hdr, g_buf.head);
+}
+
+void send_object_data(client *cl, const ubus_msghdr &req, const object *obj, bool with_signature)
+{
+	blob_buf_init(&g_buf, 0);
+	blob_put_int32(&g_buf, UBUS_ATTR_OBJID, obj->id);
+	blob_put_string(&g_buf, UBUS_ATTR_OBJPATH, obj->path.c_str());
+	blob_put_int32(&g_buf, UBUS_ATTR_OBJTYPE, obj->type_id);
+	if (with_signature) {
+		auto type = g_types.find(obj->type_id);
+		if (type != g_types.end() && !type->second.signature.empty())
+			blob_put_raw(&g_buf, type->second.signature.data(), static_cast<unsigned>(type->second.signature.size()));
+	}
+	ubus_msghdr hdr = {0, UBUS_MSG_DATA, req.seq, req.peer};
+	send_frame(cl, hdr, g_buf.head);
+}
+
+void release_type(uint32_t type_id)
+{
+	auto it = g_types.find(type_id);
+	if (it != g_types.end() && --it->second.refs <= 0)
+		g_types.erase(it);
+}
+
+void remove_object(object *obj)
+{
+	g_paths.erase(obj->path);
+	g_objects.erase(obj->id);
+	release_type(obj->type_id);
+	delete obj;
+}
+
+// Fails, at once, every call that waited on an object of the departed client.
+void fail_calls_to(client *gone)
+{
+	std::vector<pending_call> orphaned;
+	for (size_t i = 0; i < g_pending.size();) {
+		const pending_call &p = g_pending[i];
+		if (p.callee == gone->id || p.caller == gone->id) {
+			if (p.callee == gone->id && p.caller != gone->id)
+				orphaned.push_back(p);
+			g_pending[i] = g_pending.back();
+			g_pending.pop_back();
+			continue;
+		}
+		i++;
+	}
+	for (const pending_call &p : orphaned) {
+		auto caller = g_clients.find(p.caller);
+		if (caller == g_clients.end())
+			continue;
+		ubus_msghdr req = {0, UBUS_MSG_STATUS, p.seq, p.object};
+		send_status(caller->second, req, UBUS_STATUS_CONNECTION_FAILED, p.object);
+	}
+}
+
+void reap(uloop_timeout *)
+{
+	std::vector<client *> dead;
+	dead.swap(g_dead);
+	for (client *cl : dead) {
+		for (out_msg &m : cl->tx)
+			free(m.data);
+		free(cl->rx);
+		delete cl;
+	}
+}
+
+void kill_client(client *cl)
+{
+	if (cl->dead)
+		return;
+	cl->dead = true;
+	uloop_fd_delete(&cl->fd);
+	close(cl->fd.fd);
+	g_clients.erase(cl->id);
+
+	std::vector<object *> owned;
+	for (auto &entry : g_objects)
+		if (entry.second->owner == cl)
+			owned.push_back(entry.second);
+	for (object *obj : owned)
+		remove_object(obj);
+	fail_calls_to(cl);
+
+	g_dead.push_back(cl);
+	g_reaper.cb = reap;
+	uloop_timeout_set(&g_reaper, 0);
+}
+
+int handle_lookup(client *cl, const ubus_msghdr &hdr, blob_attr **attr)
+{
+	if (!attr[UBUS_ATTR_OBJPATH]) {
+		for (auto &entry : g_paths)
+			send_object_data(cl, hdr, entry.second, true);
+		return UBUS_STATUS_OK;
+	}
+	std::string path = blob_get_string(attr[UBUS_ATTR_OBJPATH]);
+	bool wildcard = !path.empty() && path.back() == '*';
+	if (!wildcard) {
+		auto it = g_paths.find(path);
+		if (it == g_paths.end())
+			return UBUS_STATUS_NOT_FOUND;
+		send_object_data(cl, hdr, it->second, true);
+		return UBUS_STATUS_OK;
+	}
+	path.pop_back();
+	bool found = false;
+	for (auto it = g_paths.lower_bound(path); it != g_paths.end() && it->first.compare(0, path.size(), path) == 0; ++it) {
+		send_object_data(cl, hdr, it->second, true);
+		found = true;
+	}
+	return found ? UBUS_STATUS_OK : UBUS_STATUS_NOT_FOUND;
+}
+
+int handle_add_object(client *cl, const ubus_msghdr &hdr, blob_attr **attr)
+{
+	uint32_t type_id;
+	if (attr[UBUS_ATTR_OBJTYPE]) {
+		type_id = blob_get_u32(attr[UBUS_ATTR_OBJTYPE]);
+		if (!g_types.count(type_id))
+			return UBUS_STATUS_INVALID_ARGUMENT;
+	} else if (attr[UBUS_ATTR_SIGNATURE]) {
+		blob_attr *method;
+		size_t rem;
+		blob_for_each_attr(method, attr[UBUS_ATTR_SIGNATURE], rem) {
+			if (!blobmsg_check_attr(method, true))
+				return UBUS_STATUS_INVALID_ARGUMENT;
+		}
+		type_id = new_id();
+		g_types[type_id].signature.assign(reinterpret_cast<const char *>(attr[UBUS_ATTR_SIGNATURE]),
+						 blob_pad_len(attr[UBUS_ATTR_SIGNATURE]));
+	} else {
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	}
+
+	std::string path;
+	if (attr[UBUS_ATTR_OBJPATH])
+		path = blob_get_string(attr[UBUS_ATTR_OBJPATH]);
+	if (!path.empty() && g_paths.count(path)) {
+		if (g_types[type_id].refs == 0)
+			g_types.erase(type_id);
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	}
+
+	auto *obj = new object{new_id(), type_id, path, cl};
+	g_types[type_id].refs++;
+	g_objects[obj->id] = obj;
+	if (!path.empty())
+		g_paths[path] = obj;
+
+	blob_buf_init(&g_buf, 0);
+	blob_put_int32(&g_buf, UBUS_ATTR_OBJID, obj->id);
+	blob_put_int32(&g_buf, UBUS_ATTR_OBJTYPE, type_id);
+	ubus_msghdr reply = {0, UBUS_MSG_DATA, hdr.seq, hdr.peer};
+	send_frame(cl, reply, g_buf.head);
+	return UBUS_STATUS_OK;
+}
+
+int handle_remove_object(client *cl, const ubus_msghdr &hdr, blob_attr **attr)
+{
+	if (!attr[UBUS_ATTR_OBJID])
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	auto it = g_objects.find(blob_get_u32(attr[UBUS_ATTR_OBJID]));
+	if (it == g_objects.end())
+		return UBUS_STATUS_NOT_FOUND;
+	object *obj = it->second;
+	if (obj->owner != cl)
+		return UBUS_STATUS_PERMISSION_DENIED;
+
+	blob_buf_init(&g_buf, 0);
+	blob_put_int32(&g_buf, UBUS_ATTR_OBJID, obj->id);
+	blob_put_int32(&g_buf, UBUS_ATTR_OBJTYPE, obj->type_id);
+	ubus_msghdr reply = {0, UBUS_MSG_DATA, hdr.seq, hdr.peer};
+	send_frame(cl, reply, g_buf.head);
+	remove_object(obj);
+	return UBUS_STATUS_OK;
+}
+
+// Forwards an invocation to the object's owner; the owner sees the caller as peer.
+int handle_invoke(client *cl, ubus_msghdr hdr, blob_attr *msg, blob_attr **attr)
+{
+	if (!attr[UBUS_ATTR_OBJID] || !attr[UBUS_ATTR_METHOD])
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	uint32_t objid = blob_get_u32(attr[UBUS_ATTR_OBJID]);
+	auto it = g_objects.find(objid);
+	if (it == g_objects.end() || it->second->owner->dead)
+		return UBUS_STATUS_NOT_FOUND;
+	client *callee = it->second->owner;
+
+	if (g_pending.size() >= kMaxPendingCalls)
+		g_pending.erase(g_pending.begin(), g_pending.begin() + kMaxPendingCalls / 4);
+	g_pending.push_back({cl->id, hdr.seq, objid, callee->id});
+
+	hdr.peer = cl->id;
+	send_frame(callee, hdr, msg);
+	return -1;
+}
+
+// Routes a callee's DATA or STATUS back to the caller named in the header.
+void handle_response(client *cl, ubus_msghdr hdr, blob_attr *msg, blob_attr **attr)
+{
+	if (!attr[UBUS_ATTR_OBJID])
+		return;
+	if (hdr.type == UBUS_MSG_STATUS && !attr[UBUS_ATTR_STATUS])
+		return;
+	if (hdr.type == UBUS_MSG_DATA && !attr[UBUS_ATTR_DATA])
+		return;
+	uint32_t objid = blob_get_u32(attr[UBUS_ATTR_OBJID]);
+	auto obj = g_objects.find(objid);
+	if (obj == g_objects.end() || obj->second->owner != cl)
+		return;
+	auto caller = g_clients.find(hdr.peer);
+	if (hdr.type == UBUS_MSG_STATUS) {
+		for (size_t i = 0; i < g_pending.size(); i++) {
+			const pending_call &p = g_pending[i];
+			if (p.caller == hdr.peer && p.seq == hdr.seq && p.object == objid) {
+				g_pending.erase(g_pending.begin() + static_cast<long>(i));
+				break;
+			}
+		}
+	}
+	if (caller == g_clients.end())
+		return;
+	hdr.peer = objid;
+	send_frame(caller->second, hdr, msg);
+}
+
+void handle_frame(client *cl, const char *frame)
+{
+	ubus_msghdr hdr;
+	memcpy(&hdr, frame, sizeof(hdr));
+	hdr.seq = ntohs(hdr.seq);
+	hdr.peer = ntohl(hdr.peer);
+	auto *msg = reinterpret_cast<blob_attr *>(const_cast<char *>(frame) + sizeof(hdr));
+
+	blob_attr *attr[UBUS_ATTR_MAX];
+	ubus_wire::parse_attrs(msg, attr);
+
+	int status;
+	switch (hdr.type) {
+	case UBUS_MSG_HELLO:
+		return;
+	case UBUS_MSG_PING: {
+		ubus_msghdr reply = hdr;
+		reply.type = UBUS_MSG_DATA;
+		send_frame(cl, reply, msg);
+		return;
+	}
+	case UBUS_MSG_LOOKUP:
+		status = handle_lookup(cl, hdr, attr);
+		break;
+	case UBUS_MSG_ADD_OBJECT:
+		status = handle_add_object(cl, hdr, attr);
+		break;
+	case UBUS_MSG_REMOVE_OBJECT:
+		status = handle_remove_object(cl, hdr, attr);
+		break;
+	case UBUS_MSG_INVOKE:
+		status = handle_invoke(cl, hdr, msg, attr);
+		break;
+	case UBUS_MSG_STATUS:
+	case UBUS_MSG_DATA:
+		handle_response(cl, hdr, msg, attr);
+		return;
+	default:
+		status = UBUS_STATUS_INVALID_COMMAND;
+		break;
+	}
+	if (status >= 0) {
+		uint32_t objid = (hdr.type == UBUS_MSG_INVOKE && attr[UBUS_ATTR_OBJID]) ? blob_get_u32(attr[UBUS_ATTR_OBJID]) : 0;
+		send_status(cl, hdr, status, objid);
+	}
+}
+
+void on_client_event(uloop_fd *u, unsigned int events)
+{
+	client *cl = container_of(u, client, fd);
+	if (events & ULOOP_WRITE) {
+		if (!flush(cl)) {
+			kill_client(cl);
+			return;
+		}
+		if (cl->tx.empty())
+			update_write_interest(cl);
+	}
+	if (!(events & ULOOP_READ))
+		return;
+
+	bool eof = false;
+	for (;;) {
+		if (cl->rx_cap - cl->rx_len < kRxChunk) {
+			size_t cap = cl->rx_cap ? cl->rx_cap * 2 : kRxChunk * 2;
+			if (cap > UBUS_MAX_WIRE_MSGLEN + kRxChunk * 2)
+				cap = UBUS_MAX_WIRE_MSGLEN + kRxChunk * 2;
+			if (cap <= cl->rx_cap)
+				break;
+			char *grown = static_cast<char *>(realloc(cl->rx, cap));
+			if (!grown) {
+				kill_client(cl);
+				return;
+			}
+			cl->rx = grown;
+			cl->rx_cap = cap;
+		}
+		ssize_t n = recv(cl->fd.fd, cl->rx + cl->rx_len, cl->rx_cap - cl->rx_len, MSG_DONTWAIT);
+		if (n > 0) {
+			cl->rx_len += static_cast<size_t>(n);
+			continue;
+		}
+		if (n == 0)
+			eof = true;
+		else if (errno == EINTR)
+			continue;
+		else if (errno != EAGAIN && errno != EWOULDBLOCK)
+			eof = true;
+		break;
+	}
+
+	size_t offset = 0;
+	while (!cl->dead) {
+		long len = ubus_wire::frame_length(cl->rx + offset, cl->rx_len - offset, UBUS_MAX_WIRE_MSGLEN);
+		if (len < 0) {
+			kill_client(cl); // a frame that can never be valid: the stream cannot be resynchronised
+			return;
+		}
+		if (len == 0)
+			break;
+		handle_frame(cl, cl->rx + offset);
+		offset += static_cast<size_t>(len);
+	}
+	if (cl->dead)
+		return;
+	if (offset > 0) {
+		memmove(cl->rx, cl->rx + offset, cl->rx_len - offset);
+		cl->rx_len -= offset;
+	}
+	if (cl->rx_len == 0 && cl->rx_cap > kRxChunk * 4) {
+		free(cl->rx);
+		cl->rx = nullptr;
+		cl->rx_cap = 0;
+	}
+	if (eof)
+		kill_client(cl);
+}
+
+} // namespace
+
+void client_connected(int fd)
+{
+	auto *cl = new client;
+	cl->fd = {};
+	cl->fd.fd = fd;
+	cl->fd.cb = on_client_event;
+	cl->id = new_id();
+	g_clients[cl->id] = cl;
+	if (uloop_fd_add(&cl->fd, ULOOP_READ | ULOOP_BLOCKING) < 0) {
+		kill_client(cl);
+		return;
+	}
+	blob_buf_init(&g_buf, 0);
+	ubus_msghdr hello = {0, UBUS_MSG_HELLO, 0, cl->id};
+	send_frame(cl, hello, g_buf.head);
+}
+
+void shutdown()
+{
+	std::vector<client *> all;
+	for (auto &entry : g_clients)
+		all.push_back(entry.second);
+	for (client *cl : all)
+		kill_client(cl);
+	reap(nullptr);
+	blob_buf_free(&g_buf);
+}
+
+} // namespace broker

@@ -1,0 +1,24 @@
+// Framing helpers shared by the ubus client library and the daemon.
+#pragma once
+
+#include <ubusmsg.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace ubus_wire {
+
+constexpr size_t kHeaderSize = sizeof(ubus_msghdr);
+
+// Length of the frame that starts at data (header + padded blob), 0 when more bytes are
+// needed, or -1 when the frame can never be valid (wrong version, impossible length).
+long frame_length(const char *data, size_t avail, size_t max_len);
+
+// Attributes of a received message blob, indexed by ubus_msg_attr.
+void parse_attrs(blob_attr *msg, blob_attr *attrs[UBUS_ATTR_MAX]);
+
+// Writes the whole buffer pair to a socket that may be non-blocking,
+// waiting for it to drain at most timeout_ms. Returns false on failure.
+bool write_all(int fd, const void *a, size_t alen, const void *b, size_t blen, int timeout_ms);
+
+} // namespace ubus_wire
