@@ -94,7 +94,10 @@ int gpio_direction_out(const char *direction_path)
 	return ret < 0 ? -1 : 0;
 }
 
-gpio_value::gpio_value(const char *value_path) : fd_(open(value_path, O_WRONLY | O_CLOEXEC)) {}
+gpio_value::gpio_value(const char *value_path)
+	: path_(value_path), fd_(open(value_path, O_WRONLY | O_CLOEXEC)), opened_(fd_ >= 0)
+{
+}
 
 gpio_value::~gpio_value()
 {
@@ -104,9 +107,16 @@ gpio_value::~gpio_value()
 
 int gpio_value::put(char level)
 {
+	if (!opened_)
+		return -1;
+	if (fd_ < 0)
+		fd_ = open(path_, O_WRONLY | O_CLOEXEC);
 	if (fd_ < 0)
 		return -1;
-	return pwrite(fd_, &level, 1, 0) == 1 ? 0 : -1;
+	ssize_t ret = write(fd_, &level, 1);
+	close(fd_);
+	fd_ = -1;
+	return ret == 1 ? 0 : -1;
 }
 
 int eeprom_open(const char *attribute_path) { return open(attribute_path, O_RDWR | O_CLOEXEC); }

@@ -19,18 +19,21 @@ bool path_accessible(const char *path);
 int gpio_export(const char *number_text);
 // Writes "out" with its terminating NUL to a GPIO direction file; 0 or -1.
 int gpio_direction_out(const char *direction_path);
-// Open GPIO value file: each put writes one character at the start of the file.
+// A GPIO value file, opened on construction; each put writes one character and closes
+// the file, so that every level reaches the driver as a write of its own.
 class gpio_value {
 public:
 	explicit gpio_value(const char *value_path);
 	~gpio_value();
 	gpio_value(const gpio_value &) = delete;
 	gpio_value &operator=(const gpio_value &) = delete;
-	bool ok() const { return fd_ >= 0; }
+	bool ok() const { return opened_; }
 	int put(char level);
 
 private:
+	const char *path_;
 	int fd_;
+	bool opened_;
 };
 
 // EEPROM attribute descriptor access at an absolute offset; number of bytes moved or -1.

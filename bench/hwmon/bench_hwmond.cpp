@@ -1,0 +1,91 @@
+// Boots a twin running kx_hwmond and measures request rates and the daemon's idle footprint.
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "twin.h"
+
+#ifndef HWMON_BENCH_CLIENT
+#error "HWMON_BENCH_CLIENT must name the client binary"
+#endif
+
+namespace {
+
+long field_kib(const std::string &status, const std::string &name)
+{
+	size_t at = status.find(name + ":");
+	return at == std::string::npos ? -1 : atol(status.c_str() + at + name.size() + 1);
+}
+
+// utime + stime in clock ticks from /proc/<pid>/stat.
+long cpu_ticks(const std::string &stat)
+{
+	size_t close = stat.rfind(')');
+	if (close == std::string::npos)
+		return -1;
+	std::istringstream in(stat.substr(close + 2));
+	std::string f;
+	long utime = 0, stime = 0;
+	for (int i = 3; i <= 15 && in >> f; i++) {
+		if (i == 14)
+			utime = atol(f.c_str());
+		if (i == 15)
+			stime = atol(f.c_str());
+	}
+	return utime + stime;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+	int count = argc > 1 ? atoi(argv[1]) : 5000;
+	int idle_seconds = argc > 2 ? atoi(argv[2]) : 10;
+	twin::BootOptions opts;
+	opts.programs = {"kx_hwmond"};
+	std::unique_ptr<twin::Twin> t;
+	try {
+		t = twin::Twin::boot(opts);
+	} catch (const std::exception &e) {
+		fprintf(stderr, "twin: %s\n", e.what());
+		return 1;
+	}
+	for (int i = 0; i < 100 && t->call("hwmond", R"({"key":"leds.all","action":"get"})", 2).empty(); i++)
+		std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+	std::string pid = t->exec("pidof kx_hwmond").out;
+	while (!pid.empty() && (pid.back() == '\n' || pid.back() == ' '))
+		pid.pop_back();
+	std::string status_path = "/proc/" + pid + "/status", stat_path = "/proc/" + pid + "/stat";
+
+	// Idle first, before the request streams grow the daemon's log buffers.
+	std::this_thread::sleep_for(std::chrono::seconds(2));
+	long ticks0 = cpu_ticks(t->exec("cat " + stat_path).out);
+	auto t0 = std::chrono::steady_clock::now();
+	std::this_thread::sleep_for(std::chrono::seconds(idle_seconds));
+	long ticks1 = cpu_ticks(t->exec("cat " + stat_path).out);
+	double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+	std::string status = t->exec("cat " + status_path).out;
+	double cpu_pct = 100.0 * (double)(ticks1 - ticks0) / (double)sysconf(_SC_CLK_TCK) / wall;
+	printf("kx_hwmond idle: VmRSS %ld KiB, VmHWM %ld KiB, CPU %.2f %% over %.0f s\n",
+	       field_kib(status, "VmRSS"), field_kib(status, "VmHWM"), cpu_pct, wall);
+
+	int rc = 0;
+	for (const char *key : {"hash_boards.all", "power.all"}) {
+		twin::ExecResult r = t->exec(std::string(HWMON_BENCH_CLIENT) + " " + key + " " + std::to_string(count),
+					     600000);
+		printf("%s", r.out.c_str());
+		if (r.status != 0) {
+			fprintf(stderr, "%s%s", r.err.c_str(), "bench client failed\n");
+			rc = 1;
+		}
+	}
+	status = t->exec("cat " + status_path).out;
+	printf("kx_hwmond after the streams: VmRSS %ld KiB\n", field_kib(status, "VmRSS"));
+	return rc;
+}
