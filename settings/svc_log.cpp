@@ -14,6 +14,8 @@ pthread_mutex_t g_log_mutex = PTHREAD_MUTEX_INITIALIZER;
 
 void svc_log(int level, const char *format, ...)
 {
+	if (format == nullptr)
+		return;
 	va_list args;
 	va_start(args, format);
 	va_list console_args;
