@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <string>
 #include <sys/socket.h>
@@ -29,20 +28,20 @@ constexpr size_t kMaxQueuedBytes = 64u << 20;   // a client that stops reading i
 constexpr size_t kMaxPendingCalls = 65536;
 constexpr uint32_t kFirstId = 0x10000;
 
-struct out_msg {
-	char *data;
-	size_t len;
-};
-
 struct client {
 	uloop_fd fd;
 	uint32_t id;
 	char *rx = nullptr;
 	size_t rx_len = 0;
 	size_t rx_cap = 0;
-	std::deque<out_msg> tx;
+	// Frames queued for this client; sent together once the current batch of
+	// input has been handled, so a reply's DATA and STATUS leave in one write.
+	char *tx = nullptr;
+	size_t tx_len = 0;
+	size_t tx_cap = 0;
 	size_t tx_offset = 0;
-	size_t tx_bytes = 0;
+	bool dirty = false;
+	bool want_write = false;
 	bool dead = false;
 };
 
@@ -72,6 +71,7 @@ std::map<std::string, object *> g_paths;
 std::unordered_map<uint32_t, object_type> g_types;
 std::vector<pending_call> g_pending;
 std::vector<client *> g_dead;
+std::vector<client *> g_dirty;
 uint32_t g_next_id = kFirstId;
 blob_buf g_buf;
 uloop_timeout g_reaper;
@@ -89,32 +89,48 @@ uint32_t new_id()
 
 void kill_client(client *cl);
 
-void update_write_interest(client *cl)
+void set_write_interest(client *cl, bool want)
 {
-	unsigned flags = ULOOP_READ | (cl->tx.empty() ? 0 : ULOOP_WRITE);
-	uloop_fd_add(&cl->fd, flags | ULOOP_BLOCKING);
+	if (cl->want_write == want)
+		return;
+	cl->want_write = want;
+	uloop_fd_add(&cl->fd, ULOOP_READ | ULOOP_BLOCKING | (want ? ULOOP_WRITE : 0));
 }
 
 // Sends what can be sent now; returns false when the connection failed.
 bool flush(client *cl)
 {
-	while (!cl->tx.empty()) {
-		out_msg &m = cl->tx.front();
-		ssize_t n = send(cl->fd.fd, m.data + cl->tx_offset, m.len - cl->tx_offset, MSG_NOSIGNAL | MSG_DONTWAIT);
+	while (cl->tx_offset < cl->tx_len) {
+		ssize_t n = send(cl->fd.fd, cl->tx + cl->tx_offset, cl->tx_len - cl->tx_offset, MSG_NOSIGNAL | MSG_DONTWAIT);
 		if (n < 0) {
 			if (errno == EINTR)
 				continue;
-			return errno == EAGAIN || errno == EWOULDBLOCK;
+			if (errno != EAGAIN && errno != EWOULDBLOCK)
+				return false;
+			set_write_interest(cl, true);
+			return true;
 		}
 		cl->tx_offset += static_cast<size_t>(n);
-		if (cl->tx_offset < m.len)
-			continue;
-		cl->tx_bytes -= m.len;
-		free(m.data);
-		cl->tx.pop_front();
-		cl->tx_offset = 0;
 	}
+	cl->tx_len = cl->tx_offset = 0;
+	if (cl->tx_cap > kRxChunk * 4) {
+		free(cl->tx);
+		cl->tx = nullptr;
+		cl->tx_cap = 0;
+	}
+	set_write_interest(cl, false);
 	return true;
+}
+
+void flush_dirty()
+{
+	std::vector<client *> dirty;
+	dirty.swap(g_dirty);
+	for (client *cl : dirty) {
+		cl->dirty = false;
+		if (!cl->dead && !flush(cl))
+			kill_client(cl);
+	}
 }
 
 void send_frame(client *cl, const ubus_msghdr &hdr_host, const blob_attr *msg)
@@ -123,24 +139,30 @@ void send_frame(client *cl, const ubus_msghdr &hdr_host, const blob_attr *msg)
 		return;
 	size_t blob_bytes = blob_pad_len(msg);
 	size_t len = sizeof(ubus_msghdr) + blob_bytes;
-	char *data = static_cast<char *>(malloc(len));
-	if (!data) {
+	if (cl->tx_len + len > kMaxQueuedBytes) {
 		kill_client(cl);
 		return;
+	}
+	if (cl->tx_len + len > cl->tx_cap) {
+		size_t cap = cl->tx_cap ? cl->tx_cap : kRxChunk;
+		while (cap < cl->tx_len + len)
+			cap *= 2;
+		char *grown = static_cast<char *>(realloc(cl->tx, cap));
+		if (!grown) {
+			kill_client(cl);
+			return;
+		}
+		cl->tx = grown;
+		cl->tx_cap = cap;
 	}
 	ubus_msghdr hdr = {0, hdr_host.type, htons(hdr_host.seq), htonl(hdr_host.peer)};
-	memcpy(data, &hdr, sizeof(hdr));
-	memcpy(data + sizeof(hdr), msg, blob_bytes);
-
-	bool was_idle = cl->tx.empty();
-	cl->tx.push_back({data, len});
-	cl->tx_bytes += len;
-	if (cl->tx_bytes > kMaxQueuedBytes || !flush(cl)) {
-		kill_client(cl);
-		return;
+	memcpy(cl->tx + cl->tx_len, &hdr, sizeof(hdr));
+	memcpy(cl->tx + cl->tx_len + sizeof(hdr), msg, blob_bytes);
+	cl->tx_len += len;
+	if (!cl->dirty) {
+		cl->dirty = true;
+		g_dirty.push_back(cl);
 	}
-	if (was_idle != cl->tx.empty())
-		update_write_interest(cl);
 }
 
 void send_status(client *cl, const ubus_msghdr &req, int status, uint32_t objid)
@@ -209,11 +231,11 @@ void fail_calls_to(client *gone)
 
 void reap(uloop_timeout *)
 {
+	flush_dirty();
 	std::vector<client *> dead;
 	dead.swap(g_dead);
 	for (client *cl : dead) {
-		for (out_msg &m : cl->tx)
-			free(m.data);
+		free(cl->tx);
 		free(cl->rx);
 		delete cl;
 	}
@@ -426,6 +448,8 @@ void handle_frame(client *cl, const char *frame)
 	}
 }
 
+void read_and_handle(client *cl);
+
 void on_client_event(uloop_fd *u, unsigned int events)
 {
 	client *cl = container_of(u, client, fd);
@@ -434,11 +458,14 @@ void on_client_event(uloop_fd *u, unsigned int events)
 			kill_client(cl);
 			return;
 		}
-		if (cl->tx.empty())
-			update_write_interest(cl);
 	}
-	if (!(events & ULOOP_READ))
-		return;
+	if (events & ULOOP_READ)
+		read_and_handle(cl);
+	flush_dirty();
+}
+
+void read_and_handle(client *cl)
+{
 
 	bool eof = false;
 	for (;;) {
@@ -456,9 +483,12 @@ void on_client_event(uloop_fd *u, unsigned int events)
 			cl->rx = grown;
 			cl->rx_cap = cap;
 		}
-		ssize_t n = recv(cl->fd.fd, cl->rx + cl->rx_len, cl->rx_cap - cl->rx_len, MSG_DONTWAIT);
+		size_t room = cl->rx_cap - cl->rx_len;
+		ssize_t n = recv(cl->fd.fd, cl->rx + cl->rx_len, room, MSG_DONTWAIT);
 		if (n > 0) {
 			cl->rx_len += static_cast<size_t>(n);
+			if (static_cast<size_t>(n) < room)
+				break; // drained; level-triggered polling reports anything newer
 			continue;
 		}
 		if (n == 0)
@@ -514,6 +544,7 @@ void client_connected(int fd)
 	blob_buf_init(&g_buf, 0);
 	ubus_msghdr hello = {0, UBUS_MSG_HELLO, 0, cl->id};
 	send_frame(cl, hello, g_buf.head);
+	flush_dirty();
 }
 
 void shutdown()

@@ -137,6 +137,11 @@ struct ubus_context {
 	uint32_t rx_cap;
 	int pending_count;
 	bool disconnected;
+	/* replies of the invocation being handled, sent in one write when it completes */
+	char *tx_buf;
+	uint32_t tx_len;
+	uint32_t tx_cap;
+	bool corked;
 };
 
 struct ubus_context *ubus_connect(const char *path);

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -22,6 +23,7 @@ constexpr int kSendTimeoutMs = 10000;
 constexpr int kControlTimeoutMs = 10000;
 constexpr int kMaxPendingInvokes = 256;
 constexpr uint32_t kRxInitial = 4096;
+constexpr long kSpinBeforeSleepUs = 100;
 
 const char *const kStatusText[] = {
 	"Success",
@@ -48,6 +50,13 @@ struct received_msg {
 	blob_attr *blob() { return reinterpret_cast<blob_attr *>(this + 1); }
 };
 
+long now_us()
+{
+	timespec ts;
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	return ts.tv_sec * 1000000L + ts.tv_nsec / 1000L;
+}
+
 long now_ms()
 {
 	timespec ts;
@@ -61,12 +70,47 @@ blob_buf &msg_buf()
 	return b;
 }
 
+bool flush_tx(ubus_context *ctx)
+{
+	if (ctx->tx_len == 0)
+		return true;
+	bool ok = !ctx->disconnected &&
+		ubus_wire::write_all(ctx->sock.fd, ctx->tx_buf, ctx->tx_len, nullptr, 0, kSendTimeoutMs);
+	ctx->tx_len = 0;
+	if (ctx->tx_cap > kRxInitial * 16) {
+		free(ctx->tx_buf);
+		ctx->tx_buf = nullptr;
+		ctx->tx_cap = 0;
+	}
+	return ok;
+}
+
 bool send_msg(ubus_context *ctx, uint8_t type, uint16_t seq, uint32_t peer, blob_attr *msg)
 {
 	if (ctx->disconnected)
 		return false;
 	ubus_msghdr hdr = {0, type, htons(seq), htonl(peer)};
-	return ubus_wire::write_all(ctx->sock.fd, &hdr, sizeof(hdr), msg, blob_pad_len(msg), kSendTimeoutMs);
+	size_t blob_bytes = blob_pad_len(msg);
+	if (ctx->corked) {
+		size_t need = ctx->tx_len + sizeof(hdr) + blob_bytes;
+		if (need > ctx->tx_cap) {
+			size_t cap = ctx->tx_cap ? ctx->tx_cap : kRxInitial;
+			while (cap < need)
+				cap *= 2;
+			char *grown = static_cast<char *>(realloc(ctx->tx_buf, cap));
+			if (!grown)
+				return false;
+			ctx->tx_buf = grown;
+			ctx->tx_cap = static_cast<uint32_t>(cap);
+		}
+		memcpy(ctx->tx_buf + ctx->tx_len, &hdr, sizeof(hdr));
+		memcpy(ctx->tx_buf + ctx->tx_len + sizeof(hdr), msg, blob_bytes);
+		ctx->tx_len = static_cast<uint32_t>(need);
+		return true;
+	}
+	if (!flush_tx(ctx))
+		return false;
+	return ubus_wire::write_all(ctx->sock.fd, &hdr, sizeof(hdr), msg, blob_bytes, kSendTimeoutMs);
 }
 
 void mark_lost(ubus_context *ctx)
@@ -95,9 +139,12 @@ bool fill_rx(ubus_context *ctx)
 			ctx->rx_buf = grown;
 			ctx->rx_cap = cap;
 		}
-		ssize_t n = recv(ctx->sock.fd, ctx->rx_buf + ctx->rx_len, ctx->rx_cap - ctx->rx_len, MSG_DONTWAIT);
+		uint32_t room = ctx->rx_cap - ctx->rx_len;
+		ssize_t n = recv(ctx->sock.fd, ctx->rx_buf + ctx->rx_len, room, MSG_DONTWAIT);
 		if (n > 0) {
 			ctx->rx_len += static_cast<uint32_t>(n);
+			if (static_cast<uint32_t>(n) < room)
+				return true; // drained for now
 			continue;
 		}
 		if (n == 0)
@@ -198,6 +245,17 @@ void process_invoke(ubus_context *ctx, received_msg *m)
 		send_status(ctx, &req, status);
 }
 
+// Handles one invocation with its replies corked, so DATA and STATUS leave together.
+void process_invoke_corked(ubus_context *ctx, received_msg *m)
+{
+	bool was_corked = ctx->corked;
+	ctx->corked = true;
+	process_invoke(ctx, m);
+	ctx->corked = was_corked;
+	if (!was_corked)
+		flush_tx(ctx);
+}
+
 ubus_request *find_request(ubus_context *ctx, uint16_t seq, uint32_t peer)
 {
 	for (list_head *p = ctx->requests.next; p != &ctx->requests; p = p->next) {
@@ -249,7 +307,7 @@ void dispatch(ubus_context *ctx, received_msg *m)
 			break;
 		}
 		ctx->stack_depth++;
-		process_invoke(ctx, m);
+		process_invoke_corked(ctx, m);
 		ctx->stack_depth--;
 		free(m);
 		break;
@@ -266,7 +324,7 @@ void process_pending(ubus_context *ctx)
 		list_del(&m->list);
 		ctx->pending_count--;
 		ctx->stack_depth++;
-		process_invoke(ctx, m);
+		process_invoke_corked(ctx, m);
 		ctx->stack_depth--;
 		free(m);
 	}
@@ -299,6 +357,21 @@ void default_connection_lost(ubus_context *ctx)
 		uloop_end();
 }
 
+// Replies usually come within tens of microseconds; checking for them briefly
+// before sleeping saves the wake-up of an idle CPU on every round trip.
+int wait_readable(int fd, int wait_ms)
+{
+	pollfd pfd = {fd, POLLIN, 0};
+	long spin_until = now_us() + kSpinBeforeSleepUs;
+	do {
+		int n = poll(&pfd, 1, 0);
+		if (n != 0)
+			return n;
+		sched_yield();
+	} while (now_us() < spin_until);
+	return poll(&pfd, 1, wait_ms);
+}
+
 // Waits for the request's status, handling whatever else arrives meanwhile.
 // timeout_ms <= 0 waits without limit.
 int complete_request(ubus_context *ctx, ubus_request *req, int timeout_ms)
@@ -321,8 +394,7 @@ int complete_request(ubus_context *ctx, ubus_request *req, int timeout_ms)
 				break;
 			wait = static_cast<int>(left);
 		}
-		pollfd pfd = {ctx->sock.fd, POLLIN, 0};
-		int n = poll(&pfd, 1, wait);
+		int n = wait_readable(ctx->sock.fd, wait);
 		if (n < 0 && errno != EINTR) {
 			status = UBUS_STATUS_UNKNOWN_ERROR;
 			break;
@@ -358,7 +430,11 @@ int start_and_complete(ubus_context *ctx, ubus_request *req, uint8_t type, uint3
 	if (ctx->disconnected)
 		return UBUS_STATUS_CONNECTION_FAILED;
 	list_add_tail(&req->list, &ctx->requests);
-	if (!send_msg(ctx, type, req->seq, peer, msg)) {
+	bool was_corked = ctx->corked;
+	ctx->corked = false;
+	bool sent = send_msg(ctx, type, req->seq, peer, msg);
+	ctx->corked = was_corked;
+	if (!sent) {
 		list_del(&req->list);
 		return UBUS_STATUS_CONNECTION_FAILED;
 	}
@@ -528,6 +604,9 @@ void ubus_shutdown(struct ubus_context *ctx)
 	free(ctx->rx_buf);
 	ctx->rx_buf = nullptr;
 	ctx->rx_len = ctx->rx_cap = 0;
+	free(ctx->tx_buf);
+	ctx->tx_buf = nullptr;
+	ctx->tx_len = ctx->tx_cap = 0;
 	ctx->disconnected = true;
 }
 
