@@ -50,6 +50,6 @@ struct RunResult {
 RunResult run(const std::vector<std::string> &argv);
 
 // Waits until `name` is registered on the bus (polls with `ubus list`).
-bool wait_for_object(const std::string &name, int timeout_ms = 3000);
+bool wait_for_object(const std::string &name, int timeout_ms = 10000);
 
 } // namespace bus_test

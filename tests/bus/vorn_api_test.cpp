@@ -291,3 +291,32 @@ TEST_F(BusTest, TimersFireOncePerArmingAndStopReportsWhetherArmed)
 }
 
 } // namespace
+
+namespace {
+
+int g_lost_calls = 0;
+
+TEST_F(BusTest, ConnectionLostHandlerRunsWhenTheDaemonGoesAway)
+{
+	vorn_ctx *ctx = vorn_initialize([](struct ubus_context *) {
+		g_lost_calls++;
+		uloop_end();
+	});
+	ASSERT_NE(ctx, nullptr);
+	ASSERT_EQ(vorn_set_obj_name(ctx, "watcher"), 0);
+	vorn_timer *guard = vorn_timer_create([](vorn_timer *, void *) { uloop_end(); }, nullptr);
+	vorn_timer_start(guard, 3000);
+	std::thread stopper([this] {
+		std::this_thread::sleep_for(std::chrono::milliseconds(100));
+		daemon.stop();
+	});
+	auto start = std::chrono::steady_clock::now();
+	vorn_run_loop(ctx);
+	stopper.join();
+	EXPECT_EQ(g_lost_calls, 1);
+	EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count(), 2000);
+	vorn_timer_destroy(guard);
+	vorn_finalize(ctx);
+}
+
+} // namespace
