@@ -1,0 +1,428 @@
+// Host side of the twin: boots one in fresh namespaces, runs commands inside it, talks to its model, tears it down.
+#include "launcher.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <jansson.h>
+
+#include "fsutil.h"
+
+#ifndef KXSIM_DEFAULT_BUILD_DIR
+#define KXSIM_DEFAULT_BUILD_DIR ""
+#endif
+
+namespace twin {
+namespace {
+
+constexpr const char* kNamespaces[] = {"ipc", "uts", "net", "pid", "mnt"};
+
+std::string join(const std::vector<std::string>& v, char sep) {
+  std::string s;
+  for (const auto& x : v) {
+    if (!s.empty()) s.push_back(sep);
+    s += x;
+  }
+  return s;
+}
+
+bool read_with_timeout(int fd, std::string& out, int timeout_ms, const char* stop_at) {
+  double end = monotonic_seconds() + timeout_ms / 1000.0;
+  char buf[4096];
+  for (;;) {
+    int left = static_cast<int>((end - monotonic_seconds()) * 1000);
+    if (left <= 0) return false;
+    pollfd p{fd, POLLIN, 0};
+    int r = poll(&p, 1, left);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return true;
+    out.append(buf, static_cast<size_t>(n));
+    if (stop_at && out.find(stop_at) != std::string::npos) return true;
+  }
+}
+
+int pidfd_open_compat(int pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
+
+bool wait_gone(int pid, int timeout_ms) {
+  int pfd = pidfd_open_compat(pid);
+  if (pfd < 0) return true;
+  pollfd p{pfd, POLLIN, 0};
+  int r = poll(&p, 1, timeout_ms);
+  close(pfd);
+  waitpid(pid, nullptr, WNOHANG);
+  return r > 0;
+}
+
+// The child half of exec/read/write: joins the twin's namespaces. Runs in a fresh single-threaded child.
+bool join_twin(int init_pid, bool mount_only) {
+  int fds[5];
+  for (int i = 0; i < 5; i++) {
+    char p[64];
+    snprintf(p, sizeof p, "/proc/%d/ns/%s", init_pid, kNamespaces[i]);
+    fds[i] = open(p, O_RDONLY | O_CLOEXEC);
+    if (fds[i] < 0) return false;
+  }
+  for (int i = 0; i < 5; i++) {
+    if (mount_only && i != 4) continue;
+    if (setns(fds[i], 0) != 0) return false;
+  }
+  for (int fd : fds) close(fd);
+  return chdir("/") == 0;
+}
+
+}  // namespace
+
+std::string default_build_dir() {
+  const char* env = getenv("KX_BUILD_DIR");
+  if (env && *env) return env;
+  return KXSIM_DEFAULT_BUILD_DIR;
+}
+
+std::string kxsim_binary(const std::string& build_dir) { return build_dir + "/twin/kxsim"; }
+
+std::string share_dir(const std::string& run_dir) { return run_dir + "/share"; }
+
+std::string namespace_ids(const std::string& proc_pid) {
+  std::string s;
+  for (const char* ns : {"mnt", "net", "uts", "ipc", "pid"}) {
+    char link[256] = {0};
+    std::string p = "/proc/" + proc_pid + "/ns/" + ns;
+    ssize_t n = readlink(p.c_str(), link, sizeof link - 1);
+    if (n < 0) continue;
+    if (!s.empty()) s.push_back(' ');
+    s += link;
+  }
+  return s;
+}
+
+int init_pid_of(const std::string& run_dir) {
+  return atoi(read_text_or(run_dir + "/init.pid", "-1").c_str());
+}
+
+Launched launch(const LaunchOptions& opts) {
+  Launched out;
+  double t0 = monotonic_seconds();
+  std::string build = opts.build_dir.empty() ? default_build_dir() : opts.build_dir;
+  std::string kxsim = kxsim_binary(build);
+  if (access(kxsim.c_str(), X_OK) != 0) {
+    out.error = "kxsim not built at " + kxsim;
+    return out;
+  }
+  std::string base = opts.run_base;
+  if (base.empty()) base = getenv("KXSIM_RUN_BASE") ? getenv("KXSIM_RUN_BASE") : "/tmp/kxsim";
+  if (!make_dirs(base, 0700)) {
+    out.error = "cannot create " + base;
+    return out;
+  }
+  std::string tmpl = base + "/twin-XXXXXX";
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back('\0');
+  if (!mkdtemp(buf.data())) {
+    out.error = "mkdtemp failed";
+    return out;
+  }
+  std::string run(buf.data());
+  for (const char* d : {"/share", "/share/logs", "/share/records", "/share/state", "/root", "/upper"})
+    make_dirs(run + d);
+  write_text(run + "/machine.json", opts.machine_json);
+  char speed[32];
+  snprintf(speed, sizeof speed, "%g", opts.faketime_speed);
+  std::string options = "build=" + build + "\nkxsim=" + kxsim + "\nprograms=" + join(opts.programs, ',') +
+                        "\nfaketime=" + join(opts.faketime, ',') + "\nspeed=" + speed +
+                        "\nreboot_restarts=" + (opts.reboot_restarts ? "1" : "0") +
+                        "\nowner=" + std::to_string(opts.owner_pid) + "\nhost_ns=" + namespace_ids() + "\n";
+  write_text(run + "/options", options);
+
+  int ready[2];
+  if (pipe2(ready, O_CLOEXEC) != 0) {
+    out.error = "pipe failed";
+    return out;
+  }
+  std::string log = run + "/share/logs/init.log";
+  const char* argv[] = {kxsim.c_str(), "__init", run.c_str(), nullptr};
+  long pid = syscall(SYS_clone, CLONE_NEWNS | CLONE_NEWNET | CLONE_NEWUTS | CLONE_NEWIPC | CLONE_NEWPID | SIGCHLD,
+                     nullptr, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    setsid();
+    int null_fd = open("/dev/null", O_RDONLY);
+    int log_fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (null_fd >= 0) dup2(null_fd, 0);
+    if (log_fd >= 0) {
+      dup2(log_fd, 1);
+      dup2(log_fd, 2);
+    }
+    dup2(ready[1], 3);  // dup2 clears close-on-exec on the copy
+    execv(argv[0], const_cast<char* const*>(argv));
+    _exit(127);
+  }
+  close(ready[1]);
+  if (pid < 0) {
+    close(ready[0]);
+    out.error = std::string("clone failed: ") + strerror(errno);
+    remove_tree(run);
+    return out;
+  }
+  std::string msg;
+  read_with_timeout(ready[0], msg, 60000, "\n");
+  close(ready[0]);
+  write_text(run + "/init.pid", std::to_string(pid) + "\n");
+  out.run_dir = run;
+  out.init_pid = static_cast<int>(pid);
+  if (msg.rfind("ok", 0) != 0) {
+    out.error = msg.empty() ? "twin init ended without reporting (see " + log + ")" : trim(msg);
+    shutdown_twin(run, true);
+    return out;
+  }
+  out.boot_seconds = monotonic_seconds() - t0;
+  return out;
+}
+
+bool shutdown_twin(const std::string& run_dir, bool keep) {
+  int pid = init_pid_of(run_dir);
+  if (pid > 1) {
+    std::string cmdline = read_text_or("/proc/" + std::to_string(pid) + "/cmdline");
+    if (cmdline.find("__init") != std::string::npos && cmdline.find(run_dir) != std::string::npos) {
+      kill(pid, SIGTERM);
+      if (!wait_gone(pid, 5000)) {
+        kill(pid, SIGKILL);
+        wait_gone(pid, 5000);
+      }
+    }
+    waitpid(pid, nullptr, WNOHANG);
+  }
+  if (keep) return true;
+  return remove_tree(run_dir);
+}
+
+ExecOutcome exec_in(const std::string& run_dir, const std::string& cmd, int timeout_ms, bool pass_stdio) {
+  ExecOutcome res;
+  int pid = init_pid_of(run_dir);
+  if (pid <= 1) {
+    res.err = "twin not running";
+    return res;
+  }
+  std::string host_ns = namespace_ids();
+  int out_p[2] = {-1, -1}, err_p[2] = {-1, -1};
+  if (!pass_stdio && (pipe2(out_p, O_CLOEXEC) != 0 || pipe2(err_p, O_CLOEXEC) != 0)) {
+    res.err = "pipe failed";
+    return res;
+  }
+  pid_t child = fork();
+  if (child == 0) {
+    if (!pass_stdio) {
+      dup2(out_p[1], 1);
+      dup2(err_p[1], 2);
+      int null_fd = open("/dev/null", O_RDONLY);
+      if (null_fd >= 0) dup2(null_fd, 0);
+    }
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (!join_twin(pid, false)) {
+      fprintf(stderr, "kxsim: cannot join the twin's namespaces\n");
+      _exit(125);
+    }
+    pid_t inner = fork();
+    if (inner == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      // Host safety: refuse unless every namespace differs from the caller's.
+      std::string mine = namespace_ids();
+      size_t pos = 0;
+      while (pos < host_ns.size()) {
+        size_t sp = host_ns.find(' ', pos);
+        std::string id = host_ns.substr(pos, sp == std::string::npos ? std::string::npos : sp - pos);
+        if (!id.empty() && mine.find(id) != std::string::npos) {
+          fprintf(stderr, "kxsim: refusing to run: still in host namespace %s\n", id.c_str());
+          _exit(125);
+        }
+        if (sp == std::string::npos) break;
+        pos = sp + 1;
+      }
+      clearenv();
+      setenv("PATH", "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin", 1);
+      setenv("HOME", "/root", 1);
+      setenv("TZ", "UTC", 1);
+      setenv("LANG", "C", 1);
+      setenv("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0", 1);
+      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    int st = 0;
+    while (waitpid(inner, &st, 0) < 0 && errno == EINTR) {
+    }
+    _exit(WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st));
+  }
+  if (!pass_stdio) {
+    close(out_p[1]);
+    close(err_p[1]);
+  }
+  double end = monotonic_seconds() + timeout_ms / 1000.0;
+  bool exited = false, timed_out = false;
+  int st = 0;
+  double drain_until = 0;
+  char buf[8192];
+  for (;;) {
+    if (!exited && waitpid(child, &st, WNOHANG) == child) {
+      exited = true;
+      drain_until = monotonic_seconds() + 0.05;  // background children may hold the pipes open
+    }
+    double now = monotonic_seconds();
+    if (exited && (pass_stdio || now > drain_until)) break;
+    if (!exited && now > end) {
+      kill(child, SIGKILL);
+      waitpid(child, &st, 0);
+      timed_out = true;
+      break;
+    }
+    if (pass_stdio) {
+      usleep(2000);
+      continue;
+    }
+    pollfd p[2] = {{out_p[0], POLLIN, 0}, {err_p[0], POLLIN, 0}};
+    int r = poll(p, 2, 5);
+    if (r <= 0) continue;
+    bool any = false;
+    for (int i = 0; i < 2; i++) {
+      if (!(p[i].revents & (POLLIN | POLLHUP))) continue;
+      ssize_t n = read(p[i].fd, buf, sizeof buf);
+      if (n > 0) {
+        (i == 0 ? res.out : res.err).append(buf, static_cast<size_t>(n));
+        any = true;
+      } else {
+        p[i].fd = -1;
+      }
+    }
+    if (!any && exited) break;
+    if (!any) {
+      // both pipes closed: wait for the exit status only
+      if (!exited) {
+        while (!exited && monotonic_seconds() < end) {
+          if (waitpid(child, &st, WNOHANG) == child) exited = true;
+          else usleep(1000);
+        }
+        if (!exited) {
+          kill(child, SIGKILL);
+          waitpid(child, &st, 0);
+          timed_out = true;
+        }
+      }
+      break;
+    }
+  }
+  if (!pass_stdio) {
+    close(out_p[0]);
+    close(err_p[0]);
+  }
+  res.status = timed_out ? -1 : (WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st));
+  return res;
+}
+
+bool read_in(const std::string& run_dir, const std::string& path, std::string& out) {
+  int pid = init_pid_of(run_dir);
+  int p[2];
+  if (pid <= 1 || pipe2(p, O_CLOEXEC) != 0) return false;
+  pid_t child = fork();
+  if (child == 0) {
+    close(p[0]);
+    if (!join_twin(pid, true)) _exit(2);
+    std::string text;
+    if (!read_text(path, text)) _exit(1);
+    size_t off = 0;
+    while (off < text.size()) {
+      ssize_t n = write(p[1], text.data() + off, text.size() - off);
+      if (n <= 0) _exit(3);
+      off += static_cast<size_t>(n);
+    }
+    _exit(0);
+  }
+  close(p[1]);
+  out.clear();
+  read_with_timeout(p[0], out, 10000, nullptr);
+  close(p[0]);
+  int st = 0;
+  waitpid(child, &st, 0);
+  return WIFEXITED(st) && WEXITSTATUS(st) == 0;
+}
+
+bool write_in(const std::string& run_dir, const std::string& path, const std::string& text) {
+  int pid = init_pid_of(run_dir);
+  if (pid <= 1) return false;
+  pid_t child = fork();
+  if (child == 0) {
+    if (!join_twin(pid, true)) _exit(2);
+    size_t slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0) make_dirs(path.substr(0, slash));
+    _exit(write_text(path, text) ? 0 : 1);
+  }
+  int st = 0;
+  waitpid(child, &st, 0);
+  return WIFEXITED(st) && WEXITSTATUS(st) == 0;
+}
+
+std::string control(const std::string& run_dir, const std::string& line, int timeout_ms) {
+  std::string path = share_dir(run_dir) + "/model.sock";
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return "";
+  sockaddr_un a{};
+  a.sun_family = AF_UNIX;
+  snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(fd);
+    return "";
+  }
+  std::string req = line + "\n";
+  if (write(fd, req.data(), req.size()) != static_cast<ssize_t>(req.size())) {
+    close(fd);
+    return "";
+  }
+  shutdown(fd, SHUT_WR);
+  std::string reply;
+  read_with_timeout(fd, reply, timeout_ms, nullptr);
+  close(fd);
+  return reply;
+}
+
+std::string shell_quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) {
+    if (c == '\'') q += "'\\''";
+    else q.push_back(c);
+  }
+  return q + "'";
+}
+
+std::string bus_call(const std::string& run_dir, const std::string& object, const std::string& request,
+                     int timeout_s, ExecOutcome* raw) {
+  json_t* arg = json_pack("{s:s}", "sendmsg", request.c_str());
+  char* text = arg ? json_dumps(arg, JSON_COMPACT) : nullptr;
+  json_decref(arg);
+  if (!text) return "";
+  std::string cmd = "ubus -t " + std::to_string(timeout_s) + " call " + shell_quote(object) + " transfer " +
+                    shell_quote(text);
+  free(text);
+  ExecOutcome r = exec_in(run_dir, cmd, (timeout_s + 5) * 1000);
+  if (raw) *raw = r;
+  json_error_t err;
+  json_t* reply = json_loads(r.out.c_str(), JSON_DISABLE_EOF_CHECK, &err);
+  std::string resp;
+  json_t* j = json_object_get(reply, "resp");
+  if (json_is_string(j)) resp.assign(json_string_value(j), json_string_length(j));
+  json_decref(reply);
+  return resp;
+}
+
+}  // namespace twin

@@ -1,0 +1,54 @@
+// Host side of the twin: boots one in fresh namespaces, runs commands inside it, talks to its model, tears it down.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace twin {
+
+struct LaunchOptions {
+  std::string machine_json;
+  std::vector<std::string> programs;
+  std::vector<std::string> faketime;
+  double faketime_speed = 1.0;
+  bool reboot_restarts = false;
+  std::string build_dir;    // empty = KX_BUILD_DIR or the compiled-in build dir
+  std::string run_base;     // empty = KXSIM_RUN_BASE or /tmp/kxsim
+  int owner_pid = 0;        // the twin shuts itself down when this process ends (0 = lives until down)
+};
+
+struct Launched {
+  std::string run_dir;
+  int init_pid = -1;        // host pid of the twin's init (pid 1 inside)
+  std::string error;
+  double boot_seconds = 0;
+};
+
+struct ExecOutcome {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string default_build_dir();
+std::string kxsim_binary(const std::string& build_dir);
+Launched launch(const LaunchOptions& opts);
+// Stops the twin whose run dir this is; removes the run dir unless keep.
+bool shutdown_twin(const std::string& run_dir, bool keep);
+int init_pid_of(const std::string& run_dir);
+// Runs /bin/sh -c cmd inside the twin (after checking that the child really is inside its namespaces).
+ExecOutcome exec_in(const std::string& run_dir, const std::string& cmd, int timeout_ms,
+                    bool pass_stdio = false);
+// Reads or writes a file inside the twin's root.
+bool read_in(const std::string& run_dir, const std::string& path, std::string& out);
+bool write_in(const std::string& run_dir, const std::string& path, const std::string& text);
+// One request line to the twin's model; returns its reply ("" when it cannot be reached).
+std::string control(const std::string& run_dir, const std::string& line, int timeout_ms = 5000);
+std::string share_dir(const std::string& run_dir);
+// `ubus call OBJ transfer '{"sendmsg":REQ}'` inside the twin; returns the "resp" text ("" if none).
+std::string bus_call(const std::string& run_dir, const std::string& object, const std::string& request,
+                     int timeout_s, ExecOutcome* raw = nullptr);
+std::string shell_quote(const std::string& s);
+// Namespace identity of the calling process ("mnt:N net:N uts:N ipc:N pid:N").
+std::string namespace_ids(const std::string& proc_pid = "self");
+
+}  // namespace twin

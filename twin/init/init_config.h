@@ -1,0 +1,32 @@
+// Options the launcher hands to the twin's init (the run dir's "options" file).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "machine.h"
+
+namespace twin {
+
+struct InitConfig {
+  std::string run_dir, build, kxsim, host_ns;
+  std::vector<std::string> programs, faketime;
+  std::string speed = "1";
+  bool reboot_restarts = false;
+  bool owner = false;
+  Machine machine;
+};
+
+// The names the system starts and stops through supervisorctl, plus the long-running services.
+extern const std::vector<std::string> kSupervisedPrograms;
+
+bool load_init_config(const std::string& run_dir, InitConfig& cfg, std::string& error);
+// Everything before pivot_root: overlay root, the build installed into it, the twin's files and mounts.
+bool prepare_root(const InitConfig& cfg, std::string& error);
+bool enter_root(const InitConfig& cfg, std::string& error);
+// Refuses unless this process is pid 1 of fresh namespaces on the overlay, and the fakes shadow the real tools.
+bool check_host_safety(const InitConfig& cfg, std::string& error);
+int run_command(const std::vector<std::string>& argv, const std::string& log_path,
+                const std::vector<std::string>& env = {});
+
+}  // namespace twin
