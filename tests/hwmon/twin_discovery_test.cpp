@@ -141,6 +141,10 @@ TEST_F(FirstEepromMissing, ItsReadsAreEmptyAndTheOtherStillWorks)
 		twin().call("hwmond", request("eeprom", "get", R"({"eeprom_data":{"index":1,"offset":0,"size":4}})")));
 	ASSERT_TRUE(j);
 	EXPECT_EQ(json_integer_value(at(j.get(), {"body", "eeprom", "size"})), 8);
+
+	// A stop ends the loop and runs the exit step.
+	EXPECT_TRUE(twin().stop_program("kx_hwmond"));
+	EXPECT_TRUE(twin().wait_log("hwmond: exit.", 5000));
 }
 
 TEST_F(DiscoveryTest, FailedGpioExportSkipsTheRemainingLinesAndLaterSetsFailQuietly)
