@@ -338,7 +338,7 @@ bool read_in(const std::string& run_dir, const std::string& path, std::string& o
   pid_t child = fork();
   if (child == 0) {
     close(p[0]);
-    if (!join_twin(pid, true)) _exit(2);
+    if (!join_twin(pid, false)) _exit(2);
     std::string text;
     if (!read_text(path, text)) _exit(1);
     size_t off = 0;
@@ -363,7 +363,7 @@ bool write_in(const std::string& run_dir, const std::string& path, const std::st
   if (pid <= 1) return false;
   pid_t child = fork();
   if (child == 0) {
-    if (!join_twin(pid, true)) _exit(2);
+    if (!join_twin(pid, false)) _exit(2);
     size_t slash = path.rfind('/');
     if (slash != std::string::npos && slash > 0) make_dirs(path.substr(0, slash));
     _exit(write_text(path, text) ? 0 : 1);

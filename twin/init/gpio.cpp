@@ -22,8 +22,11 @@ void Model::gpio_export(int line, bool recorded) {
   std::string dir = "/sys/devices/platform/pinctrl/gpio/gpio" + std::to_string(line);
   make_dirs(dir);
   bool released = !(line == kButtonLine && m_.button_pressed);
+  LineState st;
+  st.value = line == kButtonLine && released ? "1" : "0";
+  gpio_state_[line] = st;
   write_text(dir + "/direction", "in\n");
-  write_text(dir + "/value", line == kButtonLine && released ? "1\n" : "0\n");
+  write_text(dir + "/value", st.value + "\n");
   write_text(dir + "/active_low", "0\n");
   symlink(("../../devices/platform/pinctrl/gpio/gpio" + std::to_string(line)).c_str(),
           ("/sys/class/gpio/gpio" + std::to_string(line)).c_str());
@@ -42,6 +45,7 @@ void Model::gpio_unexport(int line) {
       break;
     }
   remove_tree(it->second);
+  gpio_state_.erase(line);
   unlink(("/sys/class/gpio/gpio" + std::to_string(line)).c_str());
   gpio_dirs_.erase(it);
   boards_power_update();
@@ -55,27 +59,42 @@ static bool ends_with(const std::string& s, const char* tail) {
 void Model::gpio_written(int line, const std::string& file) {
   std::string path = gpio_dirs_[line] + "/" + file;
   std::string text = trim(read_text_or(path));
+  LineState& st = gpio_state_[line];
+  if (file != "value" && file != "direction") return;
+  if (text.empty()) {
+    // opened and closed without a write: the attribute keeps its value
+    write_atomic(path, (file == "value" ? st.value : st.direction) + "\n");
+    return;
+  }
   if (file == "value") {
     // sysfs takes each write on its own; with a shared offset the last character is the one written
-    std::string v = text.empty() ? "" : std::string(1, text.back());
-    record_gpio(line, "value", v);
+    st.value = std::string(1, text.back());
+    record_gpio(line, "value", st.value);
     if (line == 50 || line == 51 || line == 106 || line == 107) boards_power_update();
-  } else if (file == "direction") {
-    std::string v = ends_with(text, "out") ? "out" : ends_with(text, "in") ? "in"
-                    : ends_with(text, "high") ? "high" : ends_with(text, "low") ? "low" : text;
-    record_gpio(line, "direction", v);
-    if (v == "high" || v == "low") {
-      write_text(gpio_dirs_[line] + "/value", v == "high" ? "1\n" : "0\n");
-      boards_power_update();
-    }
+    return;
+  }
+  std::string v = ends_with(text, "out") ? "out" : ends_with(text, "in") ? "in"
+                  : ends_with(text, "high") ? "high" : ends_with(text, "low") ? "low" : text;
+  record_gpio(line, "direction", v);
+  st.direction = v == "in" ? "in" : "out";
+  if (v == "high" || v == "low") {
+    st.value = v == "high" ? "1" : "0";
+    write_atomic(gpio_dirs_[line] + "/value", st.value + "\n");
+    boards_power_update();
   }
 }
 
-int Model::gpio_level(int line) const {
+void Model::gpio_set_input(int line, int level) {
   auto it = gpio_dirs_.find(line);
-  if (it == gpio_dirs_.end()) return -1;
-  std::string text = trim(read_text_or(it->second + "/value"));
-  return text.empty() ? -1 : text.back() - '0';
+  if (it == gpio_dirs_.end()) return;
+  gpio_state_[line].value = level ? "1" : "0";
+  write_atomic(it->second + "/value", gpio_state_[line].value + "\n");
+}
+
+int Model::gpio_level(int line) const {
+  auto it = gpio_state_.find(line);
+  if (it == gpio_state_.end() || it->second.value.empty()) return -1;
+  return it->second.value.back() - '0';
 }
 
 }  // namespace twin

@@ -72,6 +72,7 @@ class Model {
   void gpio_written(int line, const std::string& file);
   int gpio_level(int line) const;
   void record_gpio(int line, const char* file, const std::string& value);
+  void gpio_set_input(int line, int level);  // the twin drives an input line (the reset button)
   // psu.cpp
   void build_psu();
   void psu_written(const std::string& file);
@@ -113,6 +114,10 @@ class Model {
   std::map<int, std::string> watches_;
   std::set<std::string> pinned_;
   std::map<int, std::string> gpio_dirs_;  // exported line -> real directory
+  struct LineState {
+    std::string direction = "in", value = "0";
+  };
+  std::map<int, LineState> gpio_state_;
   // PSU
   bool psu_present_ = false;
   int psu_on_ = 0, psu_vol_ = 0, psu_out_ = 0;

@@ -158,7 +158,7 @@ bool populate(const InitConfig& cfg, const std::string& r, std::string& error) {
       error = "machine file path must be absolute: " + path;
       return false;
     }
-    put(path, text, path.size() > 3 && path.compare(path.size() - 3, 3, ".sh") == 0 ? 0755 : 0644);
+    put(path, text, text.rfind("#!", 0) == 0 ? 0755 : 0644);  // scripts are executable
   }
   // switches read by the twin's scripts
   std::string share = cfg.run_dir + "/share";

@@ -55,6 +55,10 @@ void Model::build_fans_and_sensors() {
 
 void Model::fan_written(int fan) {
   std::string text = trim(read_text_or(fan_dir_[fan] + "/pwm1"));
+  if (text.empty()) {  // opened without a write
+    model_write(fan_dir_[fan] + "/pwm1", std::to_string(fan_duty_[fan] * 60) + "\n");
+    return;
+  }
   int duty = atoi(text.c_str());
   if (duty < 0) duty = 0;
   if (duty > 100) duty = 100;

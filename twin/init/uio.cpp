@@ -58,11 +58,10 @@ void Model::uio_fire(int i) {
 }
 
 void Model::press(int ms) {
-  std::string value = "/sys/devices/platform/pinctrl/gpio/gpio110/value";
-  write_atomic(value, "0\n");
+  gpio_set_input(kButtonLine, 0);
   uio_fire(1);
-  loop_.after(ms / 1000.0, [this, value] {
-    write_atomic(value, "1\n");
+  loop_.after(ms / 1000.0, [this] {
+    gpio_set_input(kButtonLine, 1);
     uio_fire(1);
   });
 }
