@@ -99,6 +99,7 @@ int hwmond_server(const char *msg, char *resp, int resp_size)
 	json_owner request(json_loads(msg, 0, &error));
 	err("hwmond_server json_msg_str :%s size %d\n", msg, resp_size);
 	dispatch(request.get(), resp, resp_size);
+	out_flush();
 	return resp_size;
 }
 

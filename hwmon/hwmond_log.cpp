@@ -9,9 +9,22 @@ namespace hwmond {
 
 void log_open()
 {
-	// Line-buffered so that a supervisor's log file follows the daemon as it goes.
-	setvbuf(stdout, nullptr, _IOLBF, 0);
+	// Fully buffered and flushed once per request: a request prints dozens of lines, and one
+	// write per request keeps the supervisor's log pipe from becoming the bottleneck.
+	static char buffer[1 << 14];
+	setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
 	openlog("kx_hwmond", LOG_PID, LOG_USER);
+}
+
+void out_flush() { fflush(stdout); }
+
+void out_now(const char *fmt, ...)
+{
+	va_list ap;
+	va_start(ap, fmt);
+	vfprintf(stdout, fmt, ap);
+	va_end(ap);
+	fflush(stdout);
 }
 
 void out(const char *fmt, ...)

@@ -5,6 +5,10 @@ namespace hwmond {
 
 // Standard output, formatted as given.
 void out(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+// Standard output from the LED threads: written out at once, as no request end follows.
+void out_now(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+// Hands buffered standard output to the log at the end of a request or step.
+void out_flush();
 // Standard error, formatted as given.
 void err(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 // Standard output and the system log (facility user, priority notice), same text.

@@ -81,7 +81,7 @@ void flash_one(int blinking, int held, int held_value, int count)
 void *led_flash_thread(void *)
 {
 	flash_record &flash = hw().flash;
-	out("led_flash_thread enter.\n");
+	out_now("led_flash_thread enter.\n");
 	int mode = flash.mode.load();
 	int count = flash.count.load();
 	if (count >= 0) {
@@ -95,7 +95,7 @@ void *led_flash_thread(void *)
 	flash.mode = 0;
 	led_set(kLedBlue, flash.blue.load() != 0 ? 1 : 0);
 	led_set(kLedRed, flash.red.load() != 0 ? 1 : 0);
-	out("led_flash_thread exit.\n");
+	out_now("led_flash_thread exit.\n");
 	flash.active = 0;
 	return nullptr;
 }
@@ -103,12 +103,12 @@ void *led_flash_thread(void *)
 void *led_thread(void *)
 {
 	led_thread_record &rec = hw().led_thread;
-	out("led_thread enter.\n");
+	out_now("led_thread enter.\n");
 	while (rec.stop.load() == 0) {
 		blink_or_wait(kLedBlue, 1, kLedThreadHalfPeriodUs);
 		blink_or_wait(kLedRed, 1, kLedThreadHalfPeriodUs);
 	}
-	out("led_thread exit.\n");
+	out_now("led_thread exit.\n");
 	return nullptr;
 }
 

@@ -21,6 +21,7 @@ int main()
 	using namespace hwmond;
 	log_open();
 	discover_devices();
+	out_flush();
 
 	vorn_ctx *ctx = vorn_initialize(nullptr);
 	if (ctx == nullptr) {
