@@ -4,12 +4,15 @@
 
 using namespace scenario;
 
-// Boots the twin without the service, so that each case prepares
-// /userdata first and then starts the service itself.
+// Boots the twin with the service and stops it again, so that each case
+// prepares /userdata first and then starts the service itself.
 class DatabaseStart : public SettingScenario {
 protected:
-	twin::BootOptions options() override { return {}; }
-	void SetUp() override { TwinTest::SetUp(); }
+	void SetUp() override
+	{
+		SettingScenario::SetUp();
+		ASSERT_TRUE(twin().stop_program(GetParam()));
+	}
 
 	void start_service()
 	{

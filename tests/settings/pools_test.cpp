@@ -38,10 +38,16 @@ std::string pool_field(const std::string &text, std::size_t index, const char *f
 
 class Pools : public SettingScenario {
 protected:
+	// Starts a miner stand-in and waits until its bus object is registered.
+	void start_miner(const std::string &name)
+	{
+		ASSERT_TRUE(twin().start_program(name)) << name;
+		ASSERT_TRUE(twin().wait_log(name + ": stand-in registered", 5000)) << name;
+	}
 	void start_miners()
 	{
 		for (const char *miner : kMinerPrograms)
-			ASSERT_TRUE(twin().start_program(miner)) << miner;
+			start_miner(miner);
 	}
 };
 
@@ -191,7 +197,7 @@ TEST_P(Pools, SetAndToMinerReachExactlyThePresentConnectors)
 
 TEST_P(Pools, MinerThatIsNotRunningDoesNotChangeTheReply)
 {
-	ASSERT_TRUE(twin().start_program("miner.ttyS3"));
+	start_miner("miner.ttyS3");
 	mark_present("\"miner.ttyS0\",\"miner.ttyS3\"");
 	EXPECT_EQ(setting(pools_set(kPoolsA)), kOk);
 	EXPECT_EQ(twin().miner_requests(2), std::vector<std::string>{pools_forward(kPoolsA)});
@@ -204,7 +210,7 @@ TEST_P(Pools, MinerThatIsNotRunningDoesNotChangeTheReply)
 TEST_P(Pools, FailedDatabaseWriteIsReportedButPoolsStillApply)
 {
 	ASSERT_EQ(setting(pools_set(kPoolsA)), kOk);
-	ASSERT_TRUE(twin().start_program("miner.ttyS0"));
+	start_miner("miner.ttyS0");
 	mark_present("\"miner.ttyS0\"");
 	sql("CREATE TRIGGER refuse_pool2 BEFORE UPDATE ON POOLS WHEN OLD.ID = 2 "
 	    "BEGIN SELECT RAISE(ABORT, 'pool 2 is locked'); END;");
