@@ -31,6 +31,12 @@ TEST_F(Devices, GpioExportCreatesTheLineAndEveryWriteIsRecordedInOrder) {
   twin().exec(": > /sys/class/gpio/gpio50/value");
   EXPECT_EQ(twin().read_file("/sys/class/gpio/gpio50/value"), "0\n");
   EXPECT_EQ(twin().gpio_record().size(), 4u);
+  // a descriptor kept open: every write is a value of its own, seen when it is made
+  EXPECT_EQ(twin().exec(devtool("writes /sys/class/gpio/gpio50/value 1 0 1")).status, 0);
+  rec = twin().gpio_record();
+  ASSERT_EQ(rec.size(), 7u);
+  EXPECT_EQ(rec[4].value + rec[5].value + rec[6].value, "101");
+  EXPECT_EQ(twin().read_file("/sys/class/gpio/gpio50/value"), "1");
 }
 
 TEST_F(Devices, PsuOutputFollowsEnableAndSetPoint) {

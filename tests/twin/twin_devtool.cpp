@@ -137,6 +137,19 @@ int broadcast(int argc, char** argv) {
   return n > 0 ? 0 : 1;
 }
 
+// writes PATH VALUE...: one descriptor kept open for every write, as libsoc does with a GPIO value file.
+int writes(int argc, char** argv) {
+  if (argc < 2) return 2;
+  int fd = open(argv[0], O_RDWR);
+  if (fd < 0) return 1;
+  for (int i = 1; i < argc; i++) {
+    if (write(fd, argv[i], strlen(argv[i])) < 0) return 1;
+    usleep(10000);
+  }
+  close(fd);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -147,5 +160,6 @@ int main(int argc, char** argv) {
   if (cmd == "vendor-read") return vendor(false, argc - 2, argv + 2);
   if (cmd == "uio") return uio(argc - 2, argv + 2);
   if (cmd == "broadcast") return broadcast(argc - 2, argv + 2);
+  if (cmd == "writes") return writes(argc - 2, argv + 2);
   return 2;
 }

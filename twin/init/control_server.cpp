@@ -120,6 +120,10 @@ std::string Model::handle_command(const std::string& line) {
     drain_inotify();
     return "ok";
   }
+  if (verb == "written" && w.size() == 2) {
+    if (w[1].rfind("/sys/", 0) == 0) on_written_once(w[1]);
+    return "ok";
+  }
   if (verb == "set" && w.size() >= 2) {
     size_t start = line.find(w[1], verb.size()) + w[1].size();
     std::string value = start < line.size() ? line.substr(start + 1) : "";
@@ -137,7 +141,7 @@ std::string Model::handle_command(const std::string& line) {
     if (path.rfind("/sys/", 0) != 0) return "error only /sys paths";
     make_dirs(path.substr(0, path.rfind('/')));
     if (!write_atomic(path, text)) return "error cannot write " + path;
-    on_written(path);
+    on_written_once(path);
     pinned_.insert(path);
     return "ok";
   }

@@ -63,7 +63,7 @@ void Model::gpio_written(int line, const std::string& file) {
   if (file != "value" && file != "direction") return;
   if (text.empty()) {
     // opened and closed without a write: the attribute keeps its value
-    write_atomic(path, (file == "value" ? st.value : st.direction) + "\n");
+    own_write(path, (file == "value" ? st.value : st.direction) + "\n");
     return;
   }
   if (file == "value") {
@@ -79,7 +79,7 @@ void Model::gpio_written(int line, const std::string& file) {
   st.direction = v == "in" ? "in" : "out";
   if (v == "high" || v == "low") {
     st.value = v == "high" ? "1" : "0";
-    write_atomic(gpio_dirs_[line] + "/value", st.value + "\n");
+    own_write(gpio_dirs_[line] + "/value", st.value + "\n");
     boards_power_update();
   }
 }
@@ -88,7 +88,7 @@ void Model::gpio_set_input(int line, int level) {
   auto it = gpio_dirs_.find(line);
   if (it == gpio_dirs_.end()) return;
   gpio_state_[line].value = level ? "1" : "0";
-  write_atomic(it->second + "/value", gpio_state_[line].value + "\n");
+  own_write(it->second + "/value", gpio_state_[line].value + "\n");
 }
 
 int Model::gpio_level(int line) const {

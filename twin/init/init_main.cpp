@@ -101,6 +101,9 @@ pid_t start_lan(std::string& error) {
   pid_t pid = fork();
   if (pid == 0) {
     prctl(PR_SET_NAME, "kxsim-lan");
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     close(to_lan[1]);
     close(from_lan[0]);
     char c = unshare(CLONE_NEWNET) == 0 ? 'u' : 'x';
@@ -180,8 +183,9 @@ void autostart(const std::vector<std::string>& programs) {
   }
 }
 
-void stop_everything() {
+void stop_everything(pid_t supervisord) {
   kill(-1, SIGTERM);
+  kill(supervisord, SIGKILL);  // the programs get their SIGTERM directly; supervisord has nothing to save
   double end = monotonic_seconds() + 0.4;
   while (monotonic_seconds() < end) {
     while (waitpid(-1, nullptr, WNOHANG) > 0) {
@@ -222,12 +226,15 @@ int init_main(const std::string& run_dir) {
   std::string host = cfg.machine.has_hostname ? trim(split_lines(cfg.machine.hostname + "\n")[0]) : "";
   if (host.empty()) host = "KX";
   sethostname(host.c_str(), host.size());
-  interface_up("lo");
-  if (start_lan(error) < 0) {
+  if (!check_host_safety(cfg, error)) {
     report(ready_fd, "error " + error);
     return 1;
   }
-  if (!check_host_safety(cfg, error)) {
+  // supervisord takes the longest to come up (Python); it starts no program until told to
+  std::string logs = std::string(kShare) + "/logs/";
+  pid_t supervisord = spawn({"supervisord", "-n", "-c", "/etc/supervisor/kxsim.conf"}, logs + "supervisord.out");
+  interface_up("lo");
+  if (start_lan(error) < 0) {
     report(ready_fd, "error " + error);
     return 1;
   }
@@ -237,8 +244,7 @@ int init_main(const std::string& run_dir) {
     report(ready_fd, "error " + error);
     return 1;
   }
-  std::thread model_thread([&model] { model.run(); });
-  std::string logs = std::string(kShare) + "/logs/";
+  std::thread([&model] { model.run(); }).detach();
   if (access("/usr/bin/ubusd", X_OK) == 0) {
     spawn({"/usr/bin/ubusd", "-s", kUbusSock}, logs + "ubusd.log");
     if (!wait_for([] { return connectable(kUbusSock); }, 5.0)) {
@@ -249,7 +255,6 @@ int init_main(const std::string& run_dir) {
     append_text(logs + "init.log", "ubusd not installed: the twin runs without a bus\n");
   }
   double t_bus = monotonic_seconds();
-  spawn({"supervisord", "-n", "-c", "/etc/supervisor/kxsim.conf"}, logs + "supervisord.out");
   if (!wait_for([] { return connectable(kSupervisorSock) && supervisor_ready(kSupervisorSock); }, 10.0)) {
     report(ready_fd, "error supervisord did not come up (see share/logs/supervisord.log)");
     return 1;
@@ -277,7 +282,7 @@ int init_main(const std::string& run_dir) {
       autostart(cfg.programs);
     }
   }
-  stop_everything();
+  stop_everything(supervisord);
   _exit(0);  // the model thread ends with the process; the namespaces and their mounts go with it
 }
 

@@ -65,7 +65,10 @@ class Model {
   void watch_dir(const std::string& dir);
   void drain_inotify();
   void on_written(const std::string& path);
+  void on_written_once(const std::string& path);  // one reaction per change, however it was reported
   bool model_write(const std::string& path, const std::string& text);  // skips pinned paths
+  bool own_write(const std::string& path, const std::string& text);    // atomic, and not taken as a program's
+  std::string identity(const std::string& path) const;
   // gpio.cpp
   void gpio_export(int line, bool recorded);
   void gpio_unexport(int line);
@@ -113,6 +116,7 @@ class Model {
   int inotify_ = -1;
   std::map<int, std::string> watches_;
   std::set<std::string> pinned_;
+  std::map<std::string, std::string> seen_;  // path -> identity of the last version reacted to
   std::map<int, std::string> gpio_dirs_;  // exported line -> real directory
   struct LineState {
     std::string direction = "in", value = "0";

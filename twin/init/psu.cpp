@@ -34,7 +34,7 @@ void Model::build_psu() {
 void Model::psu_written(const std::string& file) {
   std::string text = trim(read_text_or(psu_dir_ + "/" + file));
   if ((file == "vol" || file == "on") && text.empty()) {  // opened without a write
-    write_atomic(psu_dir_ + "/" + file, std::to_string(file == "vol" ? psu_vol_ : psu_on_) + "\n");
+    own_write(psu_dir_ + "/" + file, std::to_string(file == "vol" ? psu_vol_ : psu_on_) + "\n");
     return;
   }
   if (file == "vol") {

@@ -3,6 +3,7 @@
 // /sys, /dev, /run, /tmp and /proc. Nothing here is visible outside the twin's mount namespace.
 #include <fcntl.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -177,6 +178,9 @@ int run_command(const std::vector<std::string>& argv, const std::string& log_pat
                 const std::vector<std::string>& env) {
   pid_t pid = fork();
   if (pid == 0) {
+    sigset_t none;  // the init blocks the signals it waits for; its children must not
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     int fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (fd >= 0) {
       dup2(fd, 1);

@@ -1,4 +1,5 @@
 // The /sys tmpfs of the twin: creates attributes and reacts to the writes that programs make (inotify).
+#include <limits.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,7 +28,23 @@ bool Model::model_write(const std::string& path, const std::string& text) {
   if (pinned_.count(path)) return false;
   std::string cur;
   if (read_text(path, cur) && cur == text) return true;
-  return write_atomic(path, text);
+  return own_write(path, text);
+}
+
+std::string Model::identity(const std::string& path) const {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return "";
+  char id[128];
+  snprintf(id, sizeof id, "%lu.%ld.%ld.%ld.%ld", static_cast<unsigned long>(st.st_ino),
+           static_cast<long>(st.st_mtim.tv_sec), st.st_mtim.tv_nsec, static_cast<long>(st.st_ctim.tv_nsec),
+           static_cast<long>(st.st_size));
+  return id;
+}
+
+bool Model::own_write(const std::string& path, const std::string& text) {
+  if (!write_atomic(path, text)) return false;
+  seen_[path] = identity(path);
+  return true;
 }
 
 void Model::watch_dir(const std::string& dir) {
@@ -46,9 +63,22 @@ void Model::drain_inotify() {
       if (!ev->len || strncmp(ev->name, ".kxsim-", 7) == 0) continue;
       auto it = watches_.find(ev->wd);
       if (it == watches_.end()) continue;
-      on_written(it->second + "/" + ev->name);
+      on_written_once(it->second + "/" + ev->name);
     }
   }
+}
+
+// A write is reported twice (by the shim right after it, by inotify at the close); react to each change once.
+void Model::on_written_once(const std::string& given) {
+  char real[PATH_MAX];
+  if (!realpath(given.c_str(), real)) return;  // /sys/class/gpio/gpioN is a link to the line's directory
+  std::string path = real;
+  std::string id = identity(path);
+  if (id.empty()) return;
+  auto it = seen_.find(path);
+  if (it != seen_.end() && it->second == id) return;
+  seen_[path] = id;
+  on_written(path);
 }
 
 // Routes one written attribute to the device it belongs to.

@@ -29,7 +29,7 @@ const char* kUsage =
     "       kxsim [--run DIR] press MS | ipreport | heat BOARD MILLIDEG | pull CN | insert CN\n"
     "       kxsim [--run DIR] set SYS_PATH VALUE | remove SYS_PATH | start NAME | stop NAME\n"
     "       kxsim [--run DIR] wait-log NEEDLE [MS]\n"
-    "       kxsim list                                             running twins\n"
+    "       kxsim list | clean                                     running twins | remove dead run dirs\n"
     "The run dir defaults to $KXSIM_RUN, else the last twin booted (<run base>/last).\n";
 
 std::string run_base() {
@@ -159,6 +159,11 @@ int main(int argc, char** argv) {
   int rest = argc - i;
   char** args = argv + i;
   if (verb == "up") return cmd_up(rest, args);
+  if (verb == "clean") {  // removes the run dirs of twins that no longer run (kept logs of failed tests)
+    return system(("for d in " + run_base() + "/twin-*; do [ -d \"$d\" ] || continue; p=$(cat $d/init.pid 2>/dev/null); "
+                   "if [ -z \"$p\" ] || ! grep -qs __init /proc/$p/cmdline; then rm -rf --one-file-system \"$d\"; fi; "
+                   "done; true").c_str()) == 0 ? 0 : 1;
+  }
   if (verb == "list") {
     return system(("for d in " + run_base() + "/twin-*; do [ -e $d/init.pid ] && kill -0 $(cat $d/init.pid) "
                    "2>/dev/null && echo $d; done; true").c_str()) == 0 ? 0 : 1;
@@ -206,15 +211,12 @@ int main(int argc, char** argv) {
   }
   if (verb == "wait-log" && rest >= 1) {
     int ms = rest > 1 ? atoi(args[1]) : 10000;
+    std::string cmd = "grep -rqF -- " + twin::shell_quote(args[0]) + " " + twin::share_dir(run) + "/logs";
     double end = twin::monotonic_seconds() + ms / 1000.0;
-    while (twin::monotonic_seconds() < end) {
-      std::string all;
-      twin::ExecOutcome r{};
-      (void)r;
-      if (system(("grep -rqF -- " + twin::shell_quote(args[0]) + " " + twin::share_dir(run) + "/logs").c_str()) == 0)
-        return 0;
+    do {
+      if (system(cmd.c_str()) == 0) return 0;
       usleep(50000);
-    }
+    } while (twin::monotonic_seconds() < end);
     return 1;
   }
   fprintf(stderr, "%s", kUsage);

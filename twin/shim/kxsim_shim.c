@@ -3,8 +3,9 @@
  *   /run/kxsim/state/vendor/<id>.
  * - /dev/i2c-N: I2C_SLAVE, I2C_FUNCS and the SMBus byte/word transactions (kx_ftm), backed by
  *   /run/kxsim/state/i2c/<bus>-<addr>/<register>.
- * - /sys: a write-only open truncates (each write is a value of its own, as sysfs takes it), and closing a
- *   written attribute waits until the twin's model has reacted, so an export is there when the writer looks. */
+ * - /sys: every write to a text attribute replaces its value (as sysfs takes each write on its own), and a
+ *   write or the close of a written attribute returns only when the twin's model has reacted, so an exported
+ *   line is there when the writer looks. Binary attributes (kx_eeprom) keep file semantics. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -30,9 +31,10 @@
 #define I2C_SMBUS 0x0720ul
 #define STATE "/run/kxsim/state"
 
-enum { KIND_NONE, KIND_SYS_WRITE, KIND_VENDOR, KIND_I2C };
+enum { KIND_NONE, KIND_SYS_WRITE, KIND_SYS_BINARY, KIND_VENDOR, KIND_I2C };
 
 static unsigned char kinds[MAX_FDS];
+static char paths[MAX_FDS][128];
 static short i2c_bus[MAX_FDS];
 static short i2c_addr[MAX_FDS];
 
@@ -59,8 +61,10 @@ static int classify(const char *path, int flags, int *bus)
 {
 	if (!path)
 		return KIND_NONE;
-	if (strncmp(path, "/sys/", 5) == 0 && (flags & O_ACCMODE) != O_RDONLY)
-		return KIND_SYS_WRITE;
+	if (strncmp(path, "/sys/", 5) == 0 && (flags & O_ACCMODE) != O_RDONLY) {
+		size_t n = strlen(path);
+		return n >= 9 && strcmp(path + n - 9, "kx_eeprom") == 0 ? KIND_SYS_BINARY : KIND_SYS_WRITE;
+	}
 	if (strcmp(path, "/dev/vendor_storage") == 0)
 		return KIND_VENDOR;
 	if (strncmp(path, "/dev/i2c-", 9) == 0) {
@@ -85,10 +89,12 @@ static void note(int fd, const char *path, int flags)
 	kinds[fd] = (unsigned char)classify(path, flags, &bus);
 	i2c_bus[fd] = (short)bus;
 	i2c_addr[fd] = -1;
+	if (kinds[fd] == KIND_SYS_WRITE)
+		snprintf(paths[fd], sizeof paths[fd], "%s", path);
 }
 
-/* Asks the model to take in every write made so far; gives up after a second. */
-static void model_sync(void)
+/* Sends one request to the model and waits for its answer; gives up after a second. */
+static void model_request(const char *line)
 {
 	int saved = errno;
 	int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -98,7 +104,8 @@ static void model_sync(void)
 	snprintf(a.sun_path, sizeof a.sun_path, "/run/kxsim/model.sock");
 	if (fd >= 0 && connect(fd, (struct sockaddr *)&a, sizeof a) == 0) {
 		char buf[16];
-		if (write(fd, "sync\n", 5) == 5) {
+		size_t len = strlen(line);
+		if (send(fd, line, len, MSG_NOSIGNAL) == (ssize_t)len) {
 			struct pollfd p = {fd, POLLIN, 0};
 			shutdown(fd, SHUT_WR);
 			if (poll(&p, 1, 1000) > 0 && read(fd, buf, sizeof buf) < 0)
@@ -110,6 +117,12 @@ static void model_sync(void)
 		c(fd);
 	}
 	errno = saved;
+}
+
+/* Asks the model to take in every write made so far. */
+static void model_sync(void)
+{
+	model_request("sync\n");
 }
 
 static int forget(int fd)
@@ -227,6 +240,25 @@ FILE *fopen64(const char *path, const char *mode)
 	return fp;
 }
 
+ssize_t write(int fd, const void *buf, size_t n)
+{
+	static ssize_t (*w)(int, const void *, size_t);
+	if (!w)
+		w = (ssize_t(*)(int, const void *, size_t))real("write");
+	if (fd < 0 || fd >= MAX_FDS || kinds[fd] != KIND_SYS_WRITE)
+		return w(fd, buf, n);
+	/* the attribute takes this write as its whole new value */
+	if (ftruncate(fd, 0) == 0)
+		lseek(fd, 0, SEEK_SET);
+	ssize_t r = w(fd, buf, n);
+	if (r >= 0) {
+		char line[160];
+		snprintf(line, sizeof line, "written %s\n", paths[fd]);
+		model_request(line);
+	}
+	return r;
+}
+
 int close(int fd)
 {
 	static int (*c)(int);
@@ -251,6 +283,14 @@ int fclose(FILE *fp)
 	return r;
 }
 
+static void copy_fd(int from, int to)
+{
+	kinds[to] = kinds[from];
+	i2c_bus[to] = i2c_bus[from];
+	i2c_addr[to] = i2c_addr[from];
+	memcpy(paths[to], paths[from], sizeof paths[to]);
+}
+
 /* Shell redirections move descriptors around; the written file is closed when its last copy goes. */
 int dup2(int old, int new_fd)
 {
@@ -259,11 +299,8 @@ int dup2(int old, int new_fd)
 		d = (int (*)(int, int))real("dup2");
 	int replaced = (old != new_fd) ? forget(new_fd) : KIND_NONE;
 	int r = d(old, new_fd);
-	if (r >= 0 && r < MAX_FDS && old >= 0 && old < MAX_FDS && old != new_fd) {
-		kinds[r] = kinds[old];
-		i2c_bus[r] = i2c_bus[old];
-		i2c_addr[r] = i2c_addr[old];
-	}
+	if (r >= 0 && r < MAX_FDS && old >= 0 && old < MAX_FDS && old != new_fd)
+		copy_fd(old, r);
 	if (replaced == KIND_SYS_WRITE)
 		model_sync();
 	return r;
@@ -277,7 +314,7 @@ int dup3(int old, int new_fd, int flags)
 	int replaced = forget(new_fd);
 	int r = d(old, new_fd, flags);
 	if (r >= 0 && r < MAX_FDS && old >= 0 && old < MAX_FDS)
-		kinds[r] = kinds[old];
+		copy_fd(old, r);
 	if (replaced == KIND_SYS_WRITE)
 		model_sync();
 	return r;
@@ -294,7 +331,7 @@ int fcntl(int fd, int cmd, ...)
 		f = (int (*)(int, int, ...))real("fcntl");
 	int r = f(fd, cmd, arg);
 	if ((cmd == F_DUPFD || cmd == F_DUPFD_CLOEXEC) && r >= 0 && r < MAX_FDS && fd >= 0 && fd < MAX_FDS)
-		kinds[r] = kinds[fd];
+		copy_fd(fd, r);
 	return r;
 }
 
