@@ -28,6 +28,7 @@ TEST_F(Platform, SupervisorKnowsEveryProgramAndTheFakesRecordTheirCalls) {
   EXPECT_TRUE(twin().wait_log("health: stand-in running", 3000));
   EXPECT_EQ(twin().exec("/root/start_all_gp.sh").status, 0);
   EXPECT_EQ(twin().program_status("gp.ttyS5"), "RUNNING");
+  double before_reboot = twin().now();
   EXPECT_EQ(twin().exec("reboot &").status, 0);
   twin().write_file("/run/kxsim/state/kx_upgrade_psu.status", "3\n");
   EXPECT_EQ(twin().exec("kx_upgrade_psu 1 88 0 /userdata/upgrade/FP1.bin bocoPsu").status, 3);
@@ -37,6 +38,11 @@ TEST_F(Platform, SupervisorKnowsEveryProgramAndTheFakesRecordTheirCalls) {
   EXPECT_TRUE(contains(rec, "supervisorctl start health"));
   EXPECT_TRUE(contains(rec, "/root/start_all_gp.sh"));
   EXPECT_TRUE(contains(rec, "reboot"));
+  for (const twin::Command& c : twin().commands())
+    if (c.text == "reboot") {
+      EXPECT_GE(c.t, before_reboot - 0.02) << "commands and GPIO writes share the twin's time base";
+      EXPECT_LE(c.t, twin().now());
+    }
   EXPECT_TRUE(contains(rec, "kx_upgrade_psu 1 88 0 /userdata/upgrade/FP1.bin bocoPsu"));
   EXPECT_TRUE(contains(rec, "updateEngine --image_url=/userdata/upgrade/update.img --misc=update"));
   EXPECT_TRUE(twin().start_program("aging"));

@@ -121,6 +121,12 @@ double monotonic_seconds() {
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
+double boottime_seconds() {
+  struct timespec ts;
+  clock_gettime(CLOCK_BOOTTIME, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
 std::string hex_bytes(const unsigned char* data, size_t n) {
   static const char digits[] = "0123456789ABCDEF";
   std::string s;

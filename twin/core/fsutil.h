@@ -18,6 +18,7 @@ bool path_exists(const std::string& path);
 std::vector<std::string> split_lines(const std::string& text);
 std::string trim(const std::string& s);
 double monotonic_seconds();
+double boottime_seconds();  // the clock of /proc/uptime, which the twin's records use
 std::string hex_bytes(const unsigned char* data, size_t n);
 std::vector<unsigned char> parse_hex(const std::string& hex);
 

@@ -272,55 +272,34 @@ ExecOutcome exec_in(const std::string& run_dir, const std::string& cmd, int time
   }
   double end = monotonic_seconds() + timeout_ms / 1000.0;
   bool exited = false, timed_out = false;
+  bool open_out = !pass_stdio, open_err = !pass_stdio;
   int st = 0;
   double drain_until = 0;
   char buf[8192];
   for (;;) {
     if (!exited && waitpid(child, &st, WNOHANG) == child) {
       exited = true;
-      drain_until = monotonic_seconds() + 0.05;  // background children may hold the pipes open
+      drain_until = monotonic_seconds() + 0.05;  // background children may keep the pipes open
     }
     double now = monotonic_seconds();
-    if (exited && (pass_stdio || now > drain_until)) break;
+    if (exited && (!(open_out || open_err) || now > drain_until)) break;
     if (!exited && now > end) {
       kill(child, SIGKILL);
       waitpid(child, &st, 0);
       timed_out = true;
       break;
     }
-    if (pass_stdio) {
-      usleep(2000);
+    if (!(open_out || open_err)) {
+      usleep(1000);
       continue;
     }
-    pollfd p[2] = {{out_p[0], POLLIN, 0}, {err_p[0], POLLIN, 0}};
-    int r = poll(p, 2, 5);
-    if (r <= 0) continue;
-    bool any = false;
+    pollfd p[2] = {{open_out ? out_p[0] : -1, POLLIN, 0}, {open_err ? err_p[0] : -1, POLLIN, 0}};
+    if (poll(p, 2, 5) <= 0) continue;
     for (int i = 0; i < 2; i++) {
-      if (!(p[i].revents & (POLLIN | POLLHUP))) continue;
+      if (!(p[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       ssize_t n = read(p[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        (i == 0 ? res.out : res.err).append(buf, static_cast<size_t>(n));
-        any = true;
-      } else {
-        p[i].fd = -1;
-      }
-    }
-    if (!any && exited) break;
-    if (!any) {
-      // both pipes closed: wait for the exit status only
-      if (!exited) {
-        while (!exited && monotonic_seconds() < end) {
-          if (waitpid(child, &st, WNOHANG) == child) exited = true;
-          else usleep(1000);
-        }
-        if (!exited) {
-          kill(child, SIGKILL);
-          waitpid(child, &st, 0);
-          timed_out = true;
-        }
-      }
-      break;
+      if (n > 0) (i == 0 ? res.out : res.err).append(buf, static_cast<size_t>(n));
+      else (i == 0 ? open_out : open_err) = false;
     }
   }
   if (!pass_stdio) {

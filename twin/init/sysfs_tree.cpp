@@ -13,11 +13,14 @@
 
 namespace twin {
 
-Model::Model(const Machine& m) : m_(m), t0_(monotonic_seconds()) {
+Model::Model(const Machine& m) : m_(m), t0_(boottime_seconds()) {
   for (double& t : temp_) t = 30000;
+  char buf[32];
+  snprintf(buf, sizeof buf, "%.6f\n", t0_);
+  write_text(std::string(kShare) + "/boot_time", buf);
 }
 
-double Model::now() const { return monotonic_seconds() - t0_; }
+double Model::now() const { return boottime_seconds() - t0_; }
 
 void Model::make_attr(const std::string& path, const std::string& text) {
   make_dirs(path.substr(0, path.rfind('/')));

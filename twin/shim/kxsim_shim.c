@@ -207,6 +207,17 @@ int openat64(int dirfd, const char *path, int flags, ...)
 	return fd;
 }
 
+/* the fortified entry points of open (-D_FORTIFY_SOURCE builds of the platform tools) */
+int __open_2(const char *path, int flags)
+{
+	return open(path, flags);
+}
+
+int __open64_2(const char *path, int flags)
+{
+	return open64(path, flags);
+}
+
 static int fopen_flags(const char *mode)
 {
 	if (!mode)
@@ -333,6 +344,15 @@ int fcntl(int fd, int cmd, ...)
 	if ((cmd == F_DUPFD || cmd == F_DUPFD_CLOEXEC) && r >= 0 && r < MAX_FDS && fd >= 0 && fd < MAX_FDS)
 		copy_fd(fd, r);
 	return r;
+}
+
+int fcntl64(int fd, int cmd, ...)
+{
+	va_list ap;
+	va_start(ap, cmd);
+	void *arg = va_arg(ap, void *);
+	va_end(ap);
+	return fcntl(fd, cmd, arg);
 }
 
 static int read_state(const char *path, void *buf, size_t cap)
