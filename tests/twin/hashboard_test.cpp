@@ -74,6 +74,20 @@ TEST_F(HashBoard, ChipsBeyondAClosedChainDoNotHearSingleFrames) {
             "AA0003D4592D0100\n");
 }
 
+TEST_F(HashBoard, FaultsCanBeSetWhileTheBoardRuns) {
+  enable_line(twin(), 50);
+  EXPECT_EQ(serial(twin(), "/dev/ttyS0", 2500000, 8, 500, kReadChip0), kChip0Reply);
+  twin().set_chip_fault(1, 0, "silent");
+  EXPECT_EQ(serial(twin(), "/dev/ttyS0", 2500000, 8, 300, kReadChip0), "");
+  twin().set_chip_fault(1, 0, "garbled");
+  EXPECT_EQ(serial(twin(), "/dev/ttyS0", 2500000, 8, 500, kReadChip0), "A50000D4592D0100\n");
+  twin().set_chip_fault(1, 0, "none");
+  EXPECT_EQ(serial(twin(), "/dev/ttyS0", 2500000, 8, 500, kReadChip0), kChip0Reply);
+  twin().psu_refuse_off(true);
+  twin().exec("echo 0 > /sys/class/hwmon/hwmon1/on");
+  EXPECT_EQ(serial(twin(), "/dev/ttyS0", 2500000, 8, 500, kReadChip0), kChip0Reply) << "the PSU stayed on";
+}
+
 class FaultyChips : public twin::TwinTest {
   twin::BootOptions options() override {
     return twin_test::with_machine(R"({"boards": [{"cn": 1, "chips": 6, "faults": [

@@ -175,6 +175,29 @@ std::string Model::handle_command(const std::string& line) {
     psu_update();
     return "ok";
   }
+  if (verb == "psu" && w.size() == 3 && w[1] == "refuse_off") {
+    m_.psu.refuse_off = w[2] == "1";
+    return "ok";
+  }
+  if (verb == "fault" && w.size() >= 4) {  // fault CN CHIP KIND [VALUE [DELAY_MS]]; KIND "none" clears
+    int cn = atoi(w[1].c_str()), chip = atoi(w[2].c_str());
+    if (cn < 1 || cn > 4) return "error cn 1..4";
+    BoardLine& b = boards_[cn - 1];
+    if (chip < 0 || chip >= static_cast<int>(b.chips.size())) return "error no such chip";
+    std::vector<ChipFault>& faults = b.desc.faults;
+    std::erase_if(faults, [chip](const ChipFault& f) { return f.chip == chip; });
+    if (w[3] != "none") {
+      ChipFault f;
+      f.chip = chip;
+      f.kind = w[3];
+      f.value = w.size() > 4 ? static_cast<uint32_t>(strtoul(w[4].c_str(), nullptr, 0)) : 0;
+      f.delay_ms = w.size() > 5 ? atoi(w[5].c_str()) : 0;
+      faults.push_back(f);
+    }
+    for (Chip& c : b.chips) c.fault = nullptr;  // the vector moved: point the chips at it again
+    for (const ChipFault& f : faults) b.chips[static_cast<size_t>(f.chip)].fault = &f;
+    return "ok";
+  }
   if (verb == "press" && w.size() == 2) {
     press(atoi(w[1].c_str()));
     return "ok";
