@@ -3,6 +3,7 @@
 // "app.miner" check their body and the connector before the action.
 #include <cstdio>
 
+#include "app_sequences.h"
 #include "device_record.h"
 #include "handlers.h"
 #include "svc_log.h"
@@ -92,43 +93,77 @@ int connector_argument(const setting_request &req, reply_buf &out, const connect
 }
 #pragma GCC diagnostic pop
 
-void run_connector_key(const setting_request &req, reply_buf &out, const connector_key_texts &texts)
+using connector_operation = void (*)(int);
+
+struct connector_actions {
+	connector_operation start, stop, restart;
+};
+
+constexpr connector_actions kGpActions = {gp_start, gp_stop, supervisor_restart_gp};
+constexpr connector_actions kMinerActions = {miner_start, miner_stop, supervisor_restart_miner};
+
+void run_connector_key(const setting_request &req, reply_buf &out, const connector_key_texts &texts,
+		       const connector_actions &actions)
 {
-	if (connector_argument(req, out, texts) < 0)
+	const int argument = connector_argument(req, out, texts);
+	if (argument < 0)
 		return;
-	if (!setting_action_accepted(req.key, req.action)) {
+	connector_operation operation = nullptr;
+	switch (req.action) {
+	case kActStart: operation = actions.start; break;
+	case kActStop: operation = actions.stop; break;
+	case kActRestart: operation = actions.restart; break;
+	default: break;
+	}
+	if (operation == nullptr) {
 		reply_action_refusal(req, out);
 		return;
 	}
-	// The start, stop and restart sequences come with the supervisor control;
-	// until then the request is refused as an unsupported action would be.
-	reply_key_refusal(req, out);
+	operation(argument);
+	reply_status(out, VORN_REPLY_OK);
+}
+
+struct machine_actions {
+	void (*start)();
+	void (*stop)();
+	void (*restart)();
+};
+
+// The routing table hands over only "start", "stop" and "restart".
+void run_machine_key(const setting_request &req, reply_buf &out, const machine_actions &actions)
+{
+	switch (req.action) {
+	case kActStart: actions.start(); break;
+	case kActStop: actions.stop(); break;
+	case kActRestart: actions.restart(); break;
+	default: reply_action_refusal(req, out); return;
+	}
+	reply_status(out, VORN_REPLY_OK);
 }
 
 } // namespace
 
 void __app_gp_run(const setting_request &req, reply_buf &out)
 {
-	run_connector_key(req, out, kGpTexts);
+	run_connector_key(req, out, kGpTexts, kGpActions);
 }
 
 void __app_miner_run(const setting_request &req, reply_buf &out)
 {
-	run_connector_key(req, out, kMinerTexts);
+	run_connector_key(req, out, kMinerTexts, kMinerActions);
 }
 
-// Machine-wide programs: their sequences come with the supervisor control.
 void __app_test_run(const setting_request &req, reply_buf &out)
 {
-	reply_key_refusal(req, out);
+	run_machine_key(req, out, {test_start, test_stop, test_restart});
 }
 
 void __app_aging_run(const setting_request &req, reply_buf &out)
 {
-	reply_key_refusal(req, out);
+	run_machine_key(req, out, {aging_start, aging_stop, aging_restart});
 }
 
 void __app_health_run(const setting_request &req, reply_buf &out)
 {
-	reply_key_refusal(req, out);
+	run_machine_key(req, out, {health_start, health_stop, health_restart});
 }

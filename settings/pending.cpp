@@ -1,16 +1,9 @@
 // Keys whose handlers come with later work answer as their refusal does, so
 // every request already gets one well-formed reply. A handler moves from
-// here into the file of its key group (dev_identity.cpp, hb_keys.cpp) when
-// it is built.
+// here into the file of its key group (hb_keys.cpp) when it is built.
 #include "handlers.h"
 #include "startup.h"
 #include "svc_log.h"
-
-void dev_base_run(const setting_request &req, reply_buf &out) { reply_key_refusal(req, out); }
-void dev_sn_run(const setting_request &req, reply_buf &out) { reply_key_refusal(req, out); }
-void dev_power_run(const setting_request &req, reply_buf &out) { reply_key_refusal(req, out); }
-void dev_sys_run(const setting_request &req, reply_buf &out) { reply_key_refusal(req, out); }
-void dev_errno_run(const setting_request &req, reply_buf &out) { reply_key_refusal(req, out); }
 
 void dev_aging_run(const setting_request &req, reply_buf &out) { reply_key_refusal(req, out); }
 void dev_miner_run(const setting_request &req, reply_buf &out) { reply_key_refusal(req, out); }

@@ -1,0 +1,143 @@
+// Helpers of the hardware-access, application-control and identity
+// scenarios: the hardware-access helper run inside the twin, the command
+// record with its times, GPIO writes of one line.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "setting_scenario.h"
+#include "twin.h"
+
+namespace hw_scenario {
+
+// The helper built for the variant whose service name is given.
+inline std::string hw_tool(const std::string &service)
+{
+	return service == "cfgsvc_v2" ? HW_TOOL_V2 : HW_TOOL_V1;
+}
+
+struct timed_command {
+	double t; // seconds, one time base for the whole record
+	std::string text;
+};
+
+// The twin's command record with each line's time.
+inline std::vector<timed_command> timed_commands(twin::Twin &t)
+{
+	std::vector<timed_command> out;
+	const std::string text = t.read_file("/run/kxsim/records/commands");
+	std::size_t start = 0;
+	while (start < text.size()) {
+		std::size_t end = text.find('\n', start);
+		if (end == std::string::npos)
+			end = text.size();
+		const std::string line = text.substr(start, end - start);
+		const std::size_t space = line.find(' ');
+		if (space != std::string::npos)
+			out.push_back({std::atof(line.substr(0, space).c_str()), line.substr(space + 1)});
+		start = end + 1;
+	}
+	return out;
+}
+
+inline std::vector<std::string> texts(const std::vector<timed_command> &commands)
+{
+	std::vector<std::string> out;
+	for (const auto &c : commands)
+		out.push_back(c.text);
+	return out;
+}
+
+// Time of the first command equal to text, or -1.
+inline double time_of(const std::vector<timed_command> &commands, const std::string &text)
+{
+	for (const auto &c : commands)
+		if (c.text == text)
+			return c.t;
+	return -1;
+}
+
+// Waits until the command record holds at least count lines.
+inline std::vector<timed_command> wait_commands(twin::Twin &t, std::size_t count, int timeout_ms = 5000)
+{
+	const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+	std::vector<timed_command> commands = timed_commands(t);
+	while (commands.size() < count && std::chrono::steady_clock::now() < until) {
+		std::this_thread::sleep_for(std::chrono::milliseconds(20));
+		commands = timed_commands(t);
+	}
+	return commands;
+}
+
+// Writes of one GPIO line: "export:50", "direction:out", "value:0", ...
+inline std::vector<std::string> line_writes(const std::vector<twin::GpioWrite> &record, int line)
+{
+	std::vector<std::string> out;
+	for (const auto &w : record)
+		if (w.line == line)
+			out.push_back(w.file + ":" + w.value);
+	return out;
+}
+
+inline std::vector<twin::GpioWrite> value_writes(const std::vector<twin::GpioWrite> &record, int line)
+{
+	std::vector<twin::GpioWrite> out;
+	for (const auto &w : record)
+		if (w.line == line && w.file == "value")
+			out.push_back(w);
+	return out;
+}
+
+inline double seconds_since(std::chrono::steady_clock::time_point start)
+{
+	return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// A scenario with one variant's helper and no program of ours running unless
+// the machine or programs say so.
+class ToolScenario : public twin::TwinTest, public ::testing::WithParamInterface<const char *> {
+protected:
+	virtual std::string machine() { return ""; }
+	virtual std::vector<std::string> programs() { return {}; }
+
+	twin::BootOptions options() override
+	{
+		twin::BootOptions opts;
+		opts.machine = machine();
+		opts.programs = programs();
+		return opts;
+	}
+
+	void SetUp() override
+	{
+		TwinTest::SetUp();
+		ASSERT_TRUE(twin_ != nullptr);
+	}
+
+	// Runs the helper inside the twin; its stdout (the result line comes last).
+	twin::ExecResult tool(const std::string &args, int timeout_ms = 20000)
+	{
+		return twin().exec(hw_tool(GetParam()) + " " + args, timeout_ms);
+	}
+
+	// The helper's last stdout line, e.g. "ret=8 value=0x00001234".
+	std::string result(const std::string &args, int timeout_ms = 20000)
+	{
+		std::string out = tool(args, timeout_ms).out;
+		while (!out.empty() && out.back() == '\n')
+			out.pop_back();
+		const std::size_t nl = out.rfind('\n');
+		return nl == std::string::npos ? out : out.substr(nl + 1);
+	}
+};
+
+#define TOOL_VARIANTS(suite) \
+	INSTANTIATE_TEST_SUITE_P(Variants, suite, ::testing::Values("cfgsvc", "cfgsvc_v2"))
+
+} // namespace hw_scenario
