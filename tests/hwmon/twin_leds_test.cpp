@@ -7,30 +7,44 @@ using namespace hwmon_twin;
 
 constexpr int kBlue = 1;  // GPIO lines
 constexpr int kRed = 2;
+#if defined(__SANITIZE_ADDRESS__)
+constexpr double kMaxSpeed = 1.0;  // libfaketime's sleeps do not survive the address sanitizer
+#else
+constexpr double kMaxSpeed = 10.0;
+#endif
+
 // kx_hwmond runs with its clock sped up, so that seconds of blinking take a fraction of that.
 class Leds : public twin::TwinTest {
 protected:
-	virtual double speed() const { return 10.0; }
+	virtual double speed() const { return kMaxSpeed; }
 	twin::BootOptions options() override
 	{
 		twin::BootOptions o;
 		o.programs = {"kx_hwmond"};
-		o.faketime = {"kx_hwmond"};
-		o.faketime_speed = speed();
+		if (speed() > 1.0) {
+			o.faketime = {"kx_hwmond"};
+			o.faketime_speed = speed();
+		}
 		return o;
 	}
+	// Real milliseconds for a span of the daemon's time.
+	int real_ms(double device_ms) const { return (int)(device_ms / speed()); }
+	// A generous wait for something due after that span of the daemon's time.
+	int due_ms(double device_ms) const { return real_ms(device_ms) * 3 / 2 + 2000; }
+	void pause(double device_ms) { std::this_thread::sleep_for(std::chrono::milliseconds(real_ms(device_ms))); }
 	void SetUp() override
 	{
 		twin::TwinTest::SetUp();
 		ASSERT_TRUE(wait_hwmond(twin()));
 	}
-	std::string set(const std::string &key, const std::string &body)
+	std::string set(const std::string &key, const std::string &body, int timeout_s = 15)
 	{
-		return twin().call("hwmond", request(key, "set", body));
+		return twin().call("hwmond", request(key, "set", body), timeout_s);
 	}
+	// Modes 1 to 6 answer after up to 20 s of blinking.
 	std::string flash_mode(const std::string &mode)
 	{
-		return set("leds.flash", "{\"leds_flash\":{\"led_mode\":\"" + mode + "\"}}");
+		return set("leds.flash", "{\"leds_flash\":{\"led_mode\":\"" + mode + "\"}}", real_ms(20000) / 1000 + 15);
 	}
 	std::string leds(int blue, int red, int mode, int count)
 	{
@@ -106,7 +120,7 @@ TEST_F(Leds, SteadySetsDriveTheLinesAndAreReportedByLedsAll)
 // Slower compression for the 100 ms half-periods, so that every level is seen on its own.
 class BlinkModes : public Leds {
 protected:
-	double speed() const override { return 5.0; }
+	double speed() const override { return kMaxSpeed > 5.0 ? 5.0 : kMaxSpeed; }
 };
 
 TEST_F(BlinkModes, RunInsideTheRequestAndLeaveTheLastValueAlone)
@@ -162,15 +176,15 @@ TEST_F(Leds, LedThreadsNeverOverlapEvenWhenRestartedWhileFinishing)
 	EXPECT_EQ(flash_mode("7"), kOk);
 	EXPECT_TRUE(twin().wait_log("led thread is already running.", 2000));
 	// Let it run into its second cycle (4 s of device time each).
-	EXPECT_TRUE(wait_until([&] { return value_writes(led_writes_since(mark), kRed).size() >= 4; }, 5000));
+	EXPECT_TRUE(wait_until([&] { return value_writes(led_writes_since(mark), kRed).size() >= 4; }, due_ms(8000)));
 	EXPECT_EQ(flash_mode("8"), kOk);
 	EXPECT_TRUE(twin().wait_log("led thread send done event.", 2000));
 	// Restart at once, while the stopped thread is still in its cycle.
 	EXPECT_EQ(flash_mode("7"), kOk);
-	std::this_thread::sleep_for(std::chrono::milliseconds(900));
+	pause(6000);
 	EXPECT_EQ(flash_mode("8"), kOk);
-	ASSERT_TRUE(twin().wait_log("led_thread exit.", 3000));
-	std::this_thread::sleep_for(std::chrono::milliseconds(800));  // the second thread's last cycle
+	ASSERT_TRUE(twin().wait_log("led_thread exit.", due_ms(4000)));
+	pause(5000);  // the second thread's last cycle
 
 	std::string logs = twin().logs();
 	size_t first_exit = logs.find("led_thread exit.");
@@ -192,17 +206,23 @@ TEST_F(Leds, LedThreadsNeverOverlapEvenWhenRestartedWhileFinishing)
 	}
 	// Stopped for good: nothing more is written.
 	size_t settled = twin().gpio_record().size();
-	std::this_thread::sleep_for(std::chrono::milliseconds(600));
+	pause(4500);
 	EXPECT_EQ(twin().gpio_record().size(), settled);
 }
 
-TEST_F(Leds, FlashThreadWithACountBlinksThenRestoresTheRequestedValues)
+// Four blinks of 1 s: slow enough to read the record while the thread runs.
+class FlashCount : public Leds {
+protected:
+	double speed() const override { return kMaxSpeed > 2.0 ? 2.0 : kMaxSpeed; }
+};
+
+TEST_F(FlashCount, BlinksThenRestoresTheRequestedValues)
 {
 	size_t mark = twin().gpio_record().size();
 	EXPECT_EQ(leds(1, 0, 3, 4), kOk);
 	EXPECT_TRUE(twin().wait_log("led flash thread created.", 2000));
 	EXPECT_EQ(leds_get(), R"({"code":0,"error":"ok","body":{"leds_blue":"0","leds_red":"0","leds_flash":"3","leds_time":"4"}})");
-	ASSERT_TRUE(twin().wait_log("led_flash_thread exit.", 3000));
+	ASSERT_TRUE(twin().wait_log("led_flash_thread exit.", due_ms(4000)));
 	EXPECT_EQ(leds_get(), R"({"code":0,"error":"ok","body":{"leds_blue":"1","leds_red":"0","leds_flash":"0","leds_time":"4"}})");
 	EXPECT_EQ(leds_all(), leds_all_reply(1, 0));
 	auto w = led_writes_since(mark);
@@ -211,14 +231,14 @@ TEST_F(Leds, FlashThreadWithACountBlinksThenRestoresTheRequestedValues)
 
 	// A flash of mode 0 only applies the steady values.
 	EXPECT_EQ(leds(0, 1, 0, 0), kOk);
-	EXPECT_TRUE(wait_until([&] { return leds_all() == leds_all_reply(0, 1); }, 2000));
+	EXPECT_TRUE(wait_until([&] { return leds_all() == leds_all_reply(0, 1); }, due_ms(1000)));
 }
 
 TEST_F(Leds, EndlessFlashIsStoppedByALaterRequestAndSecondStartsAreSkipped)
 {
 	size_t mark = twin().gpio_record().size();
 	EXPECT_EQ(leds(1, 1, 1, 0), kOk);
-	EXPECT_TRUE(wait_until([&] { return value_writes(led_writes_since(mark), kBlue).size() >= 6; }, 3000));
+	EXPECT_TRUE(wait_until([&] { return value_writes(led_writes_since(mark), kBlue).size() >= 6; }, due_ms(3000)));
 	EXPECT_EQ(leds(0, 0, 2, 5), kOk);
 	EXPECT_TRUE(twin().wait_log("leds flash thread is already created and running, skip.", 2000));
 	EXPECT_EQ(leds_get(), R"({"code":0,"error":"ok","body":{"leds_blue":"0","leds_red":"0","leds_flash":"1","leds_time":"0"}})");
@@ -236,7 +256,7 @@ TEST_F(Leds, EndlessFlashIsStoppedByALaterRequestAndSecondStartsAreSkipped)
 	for (size_t i = 0; i + 2 < blue.size(); i++)
 		EXPECT_EQ(blue[i], i % 2 == 0 ? '0' : '1') << i;
 	size_t settled = twin().gpio_record().size();
-	std::this_thread::sleep_for(std::chrono::milliseconds(300));
+	pause(1500);
 	EXPECT_EQ(twin().gpio_record().size(), settled);
 }
 
