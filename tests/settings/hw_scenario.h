@@ -1,6 +1,6 @@
 // Helpers of the hardware-access, application-control and identity
 // scenarios: the hardware-access helper run inside the twin, the command
-// record with its times, GPIO writes of one line.
+// record, GPIO writes of one line.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -22,31 +22,7 @@ inline std::string hw_tool(const std::string &service)
 	return service == "cfgsvc_v2" ? HW_TOOL_V2 : HW_TOOL_V1;
 }
 
-struct timed_command {
-	double t; // seconds, one time base for the whole record
-	std::string text;
-};
-
-// The twin's command record with each line's time.
-inline std::vector<timed_command> timed_commands(twin::Twin &t)
-{
-	std::vector<timed_command> out;
-	const std::string text = t.read_file("/run/kxsim/records/commands");
-	std::size_t start = 0;
-	while (start < text.size()) {
-		std::size_t end = text.find('\n', start);
-		if (end == std::string::npos)
-			end = text.size();
-		const std::string line = text.substr(start, end - start);
-		const std::size_t space = line.find(' ');
-		if (space != std::string::npos)
-			out.push_back({std::atof(line.substr(0, space).c_str()), line.substr(space + 1)});
-		start = end + 1;
-	}
-	return out;
-}
-
-inline std::vector<std::string> texts(const std::vector<timed_command> &commands)
+inline std::vector<std::string> texts(const std::vector<twin::Command> &commands)
 {
 	std::vector<std::string> out;
 	for (const auto &c : commands)
@@ -55,7 +31,7 @@ inline std::vector<std::string> texts(const std::vector<timed_command> &commands
 }
 
 // Time of the first command equal to text, or -1.
-inline double time_of(const std::vector<timed_command> &commands, const std::string &text)
+inline double time_of(const std::vector<twin::Command> &commands, const std::string &text)
 {
 	for (const auto &c : commands)
 		if (c.text == text)
@@ -64,13 +40,13 @@ inline double time_of(const std::vector<timed_command> &commands, const std::str
 }
 
 // Waits until the command record holds at least count lines.
-inline std::vector<timed_command> wait_commands(twin::Twin &t, std::size_t count, int timeout_ms = 5000)
+inline std::vector<twin::Command> wait_commands(twin::Twin &t, std::size_t count, int timeout_ms = 5000)
 {
 	const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-	std::vector<timed_command> commands = timed_commands(t);
+	std::vector<twin::Command> commands = t.commands();
 	while (commands.size() < count && std::chrono::steady_clock::now() < until) {
 		std::this_thread::sleep_for(std::chrono::milliseconds(20));
-		commands = timed_commands(t);
+		commands = t.commands();
 	}
 	return commands;
 }

@@ -1,0 +1,231 @@
+// "app.gp", "app.miner", "app.test", "app.aging" and "app.health" through the
+// real bus: the commands the twin's supervisor wrapper and group scripts see,
+// their order, the waits before them and the reset-line writes between them.
+#include <algorithm>
+#include <chrono>
+
+#include "hw_scenario.h"
+
+using namespace scenario;
+using namespace hw_scenario;
+
+namespace {
+
+std::string app(const std::string &key, const std::string &action, int cn_index)
+{
+	return "{\"key\":\"" + key + "\",\"action\":\"" + action + "\",\"body\":{\"cn_index\":" +
+	       std::to_string(cn_index) + "}}";
+}
+
+std::string app(const std::string &key, const std::string &action)
+{
+	return "{\"key\":\"" + key + "\",\"action\":\"" + action + "\"}";
+}
+
+const std::vector<std::string> kVminStops = {
+	"supervisorctl stop vmin.ttyS0", "supervisorctl stop vmin.ttyS1", "supervisorctl stop vmin.ttyS3",
+	"supervisorctl stop vmin.ttyS5"};
+
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string> &b)
+{
+	a.insert(a.end(), b.begin(), b.end());
+	return a;
+}
+
+} // namespace
+
+class AppControl : public SettingScenario {
+protected:
+	// Sends a request and returns the commands it caused, once `expected`
+	// of them have been recorded (background commands record a little later).
+	std::vector<twin::Command> run(const std::string &request, std::size_t expected, std::string *reply = nullptr)
+	{
+		const std::size_t before = twin().commands().size();
+		const std::string answer = setting(request);
+		if (reply != nullptr)
+			*reply = answer;
+		else
+			EXPECT_EQ(answer, kOk) << request;
+		std::vector<twin::Command> all = wait_commands(twin(), before + expected, 10000);
+		// Nothing more arrives a moment later.
+		std::this_thread::sleep_for(std::chrono::milliseconds(150));
+		all = twin().commands();
+		return std::vector<twin::Command>(all.begin() + static_cast<long>(std::min(before, all.size())), all.end());
+	}
+
+	// The commands are exactly `expected` and come in its order; neighbours
+	// started in the background within 60 ms of each other may record swapped.
+	static void expect_sequence(const std::vector<twin::Command> &got, const std::vector<std::string> &expected)
+	{
+		std::vector<std::string> sorted_got = texts(got);
+		std::vector<std::string> sorted_expected = expected;
+		std::sort(sorted_got.begin(), sorted_got.end());
+		std::sort(sorted_expected.begin(), sorted_expected.end());
+		ASSERT_EQ(sorted_got, sorted_expected) << "recorded: " << ::testing::PrintToString(texts(got));
+		for (std::size_t i = 0; i < expected.size(); ++i) {
+			for (std::size_t j = i + 1; j < expected.size(); ++j) {
+				EXPECT_LE(time_of(got, expected[i]), time_of(got, expected[j]) + 0.06)
+					<< expected[i] << " before " << expected[j];
+			}
+		}
+	}
+};
+
+TEST_P(AppControl, GpStartOnOneConnectorPulsesItsResetLineFirst)
+{
+	mark_present("\"miner.ttyS1\"");
+	const auto start = std::chrono::steady_clock::now();
+	const auto commands = run(app("app.gp", "start", 2), 1);
+	EXPECT_GE(seconds_since(start), 3.1);
+	ASSERT_EQ(texts(commands), (std::vector<std::string>{"supervisorctl start gp.ttyS1"}));
+	const auto values = value_writes(twin().gpio_record(), 51);
+	ASSERT_EQ(values.size(), 2u);
+	EXPECT_EQ(values[0].value, "0");
+	EXPECT_EQ(values[1].value, "1");
+	EXPECT_NEAR(values[1].t - values[0].t, 3.0, 0.25);
+	EXPECT_GE(commands[0].t, values[1].t + 0.09) << "the start follows the pulse and its 100 ms";
+	EXPECT_TRUE(twin().wait_log("supervisorctl start gp.ttyS1", 2000));
+}
+
+TEST_P(AppControl, GpOnAllConnectorsUsesThePresenceNumber)
+{
+	std::string reply;
+	EXPECT_TRUE(run(app("app.gp", "start", 0), 0, &reply).empty());
+	EXPECT_EQ(reply, refusal("cn_10000 is empty by app.gp "));
+	EXPECT_TRUE(twin().wait_log("Interface cn_10000 is empty by __app_gp_run(all)", 2000));
+
+	mark_present("\"miner.ttyS0\",\"miner.ttyS1\"");
+	EXPECT_EQ(texts(run(app("app.gp", "start", 0), 1)), (std::vector<std::string>{"/root/start_all_gp.sh 10011"}));
+	EXPECT_TRUE(twin().wait_log("supervisorctl start gp.all", 2000));
+	EXPECT_EQ(texts(run(app("app.gp", "stop", 0), 1)), (std::vector<std::string>{"/root/stop_all_gp.sh 1"}));
+	EXPECT_TRUE(twin().wait_log("Stop all gp.ttyS*!", 2000));
+	EXPECT_TRUE(run(app("app.gp", "restart", 0), 0).empty()) << "restart of all only logs";
+	EXPECT_TRUE(twin().wait_log("supervisor_restart_gp unsupported parameters of index!", 2000));
+	EXPECT_EQ(texts(run(app("app.gp", "stop", 1), 1)), (std::vector<std::string>{"supervisorctl stop gp.ttyS0"}));
+	EXPECT_TRUE(twin().gpio_record().empty()) << "no reset pulse for a stop";
+
+	ASSERT_EQ(setting("{\"key\":\"lists\",\"action\":\"clean\"}"), kOk);
+	mark_present("\"miner.ttyS5\"");
+	EXPECT_EQ(texts(run(app("app.gp", "start", 0), 1)), (std::vector<std::string>{"/root/start_all_gp.sh 11000"}));
+}
+
+TEST_P(AppControl, GpRestartStopsPulsesAndStarts)
+{
+	mark_present("\"miner.ttyS3\"");
+	const auto commands = run(app("app.gp", "restart", 3), 2);
+	ASSERT_EQ(texts(commands),
+		  (std::vector<std::string>{"supervisorctl stop gp.ttyS3", "supervisorctl start gp.ttyS3"}));
+	const auto values = value_writes(twin().gpio_record(), 106);
+	ASSERT_EQ(values.size(), 2u);
+	EXPECT_GE(values[0].t, commands[0].t) << "the stop was waited for";
+	EXPECT_NEAR(values[1].t - values[0].t, 3.0, 0.25);
+	EXPECT_GE(commands[1].t, values[1].t + 0.09);
+	EXPECT_TRUE(twin().wait_log("supervisorctl restart gp.ttyS3", 2000));
+}
+
+TEST_P(AppControl, ConnectorIndexIsCheckedBeforeAnythingRuns)
+{
+	std::string reply;
+	EXPECT_TRUE(run(app("app.miner", "start", -1), 0, &reply).empty());
+	EXPECT_EQ(reply, refusal("Unsupport app.miner action or cn_index"));
+	EXPECT_TRUE(twin().wait_log("JSON invalid iIndex = -1 vaule by __app_miner_run()", 2000));
+	EXPECT_TRUE(run(app("app.miner", "start", 5), 0, &reply).empty());
+	EXPECT_EQ(reply, refusal("Unsupport app.miner action or cn_index"));
+	EXPECT_TRUE(twin().wait_log("JSON invalid iIndex = 5 vaule by __app_miner_run()", 2000));
+	EXPECT_TRUE(run(app("app.gp", "start", 5), 0, &reply).empty());
+	EXPECT_EQ(reply, refusal("Unsupport app.gp action or cn_index"));
+	EXPECT_TRUE(run(app("app.miner", "stop", 1), 0, &reply).empty());
+	EXPECT_EQ(reply, refusal("cn_1 is empty by app.miner "));
+	EXPECT_TRUE(twin().wait_log("Interface cn_1 is empty by __app_miner_run()", 2000));
+	mark_present("\"miner.ttyS0\"");
+	EXPECT_TRUE(run(app("app.miner", "get", 1), 0, &reply).empty());
+	EXPECT_EQ(reply, refusal("Unsupport app.miner action or cn_index"));
+	EXPECT_TRUE(twin().wait_log("JSON invalid iAction = 0 vaule by __app_miner_run()", 2000));
+	EXPECT_TRUE(twin().gpio_record().empty());
+}
+
+TEST_P(AppControl, MinerOnConnectorsAndOnAll)
+{
+	mark_present("\"miner.ttyS0\",\"miner.ttyS3\"");
+	EXPECT_EQ(texts(run(app("app.miner", "start", 3), 1)),
+		  (std::vector<std::string>{"supervisorctl start miner.ttyS3"}));
+	const auto stop = run(app("app.miner", "stop", 3), 1);
+	ASSERT_EQ(texts(stop), (std::vector<std::string>{"supervisorctl stop miner.ttyS3"}));
+	const auto values = value_writes(twin().gpio_record(), 106);
+	ASSERT_EQ(values.size(), 1u);
+	EXPECT_EQ(values[0].value, "0");
+	EXPECT_GE(values[0].t, stop[0].t) << "the reset line goes low after the waited stop";
+	EXPECT_EQ(texts(run(app("app.miner", "restart", 1), 1)),
+		  (std::vector<std::string>{"supervisorctl restart miner.ttyS0"}));
+	EXPECT_EQ(texts(run(app("app.miner", "start", 0), 1)),
+		  (std::vector<std::string>{"/root/start_all_miner.sh 10101"}));
+	EXPECT_EQ(texts(run(app("app.miner", "stop", 0), 1)), (std::vector<std::string>{"/root/stop_all_miner.sh 1"}));
+	EXPECT_TRUE(twin().wait_log("stop all miner.ttyS*", 2000));
+	EXPECT_TRUE(run(app("app.miner", "restart", 0), 0).empty());
+	EXPECT_TRUE(twin().wait_log("supervisor_restart_miner unsupported parameters of index!", 2000));
+}
+
+TEST_P(AppControl, HealthRestartStopsHealthFirstAndStartsItAboutASecondLater)
+{
+	const auto commands = run(app("app.health", "restart"), 10);
+	expect_sequence(commands, std::vector<std::string>{"supervisorctl stop health", "supervisorctl stop aging"} +
+					  kVminStops +
+					  std::vector<std::string>{"supervisorctl stop kx_ftm", "/root/stop_all_miner.sh 1",
+								   "/root/stop_all_gp.sh 1", "supervisorctl start health"});
+	// 500 ms after the first two stops, 500 ms after the waited group scripts.
+	const double first = time_of(commands, "supervisorctl stop health");
+	EXPECT_GE(time_of(commands, "supervisorctl stop vmin.ttyS0") - first, 0.45);
+	EXPECT_GE(time_of(commands, "supervisorctl start health") - time_of(commands, "/root/stop_all_gp.sh 1"), 0.45);
+	EXPECT_GE(time_of(commands, "supervisorctl start health") - first, 0.95);
+}
+
+TEST_P(AppControl, HealthStartAndStopStopEverythingElseFirst)
+{
+	const std::vector<std::string> others = kVminStops + std::vector<std::string>{"supervisorctl stop kx_ftm",
+										  "supervisorctl stop aging",
+										  "/root/stop_all_miner.sh 1",
+										  "/root/stop_all_gp.sh 1"};
+	auto commands = run(app("app.health", "start"), 9);
+	expect_sequence(commands, others + std::vector<std::string>{"supervisorctl start health"});
+	EXPECT_GE(time_of(commands, "supervisorctl start health") - time_of(commands, "/root/stop_all_gp.sh 1"), 0.95);
+	commands = run(app("app.health", "stop"), 9);
+	expect_sequence(commands, others + std::vector<std::string>{"supervisorctl stop health"});
+}
+
+TEST_P(AppControl, TestStartRestartsTheFactoryTestAboutThreeSecondsLater)
+{
+	const auto start = std::chrono::steady_clock::now();
+	auto commands = run(app("app.test", "start"), 8);
+	EXPECT_GE(seconds_since(start), 3.0);
+	expect_sequence(commands, kVminStops + std::vector<std::string>{"/root/stop_all_miner.sh 1",
+									"/root/stop_all_gp.sh 1",
+									"supervisorctl stop aging",
+									"supervisorctl restart kx_ftm"});
+	EXPECT_NEAR(time_of(commands, "supervisorctl restart kx_ftm") - time_of(commands, "supervisorctl stop aging"),
+		    3.0, 0.3);
+	EXPECT_EQ(texts(run(app("app.test", "stop"), 1)), (std::vector<std::string>{"supervisorctl stop kx_ftm"}));
+	commands = run(app("app.test", "restart"), 9);
+	ASSERT_FALSE(commands.empty());
+	EXPECT_EQ(commands[0].text, "supervisorctl stop kx_ftm");
+	EXPECT_EQ(commands.back().text, "supervisorctl restart kx_ftm");
+}
+
+TEST_P(AppControl, AgingStartStopsTheRestAndRestartsAging)
+{
+	auto commands = run(app("app.aging", "start"), 9);
+	expect_sequence(commands, kVminStops + std::vector<std::string>{"supervisorctl stop kx_ftm",
+									"/root/stop_all_miner.sh 1",
+									"/root/stop_all_gp.sh 1",
+									"supervisorctl restart aging"});
+	EXPECT_GE(time_of(commands, "supervisorctl restart aging") - time_of(commands, "/root/stop_all_gp.sh 1"), 0.95);
+	EXPECT_EQ(texts(run(app("app.aging", "stop"), 1)), (std::vector<std::string>{"supervisorctl stop aging"}));
+	commands = run(app("app.aging", "restart"), 10);
+	ASSERT_FALSE(commands.empty());
+	EXPECT_EQ(commands[0].text, "supervisorctl stop aging");
+	EXPECT_EQ(commands.back().text, "supervisorctl restart aging");
+	std::string reply;
+	EXPECT_TRUE(run(app("app.aging", "get"), 0, &reply).empty());
+	EXPECT_EQ(reply, refusal("Unsupport app.aging action."));
+}
+
+SETTING_VARIANTS(AppControl);
