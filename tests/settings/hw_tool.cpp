@@ -13,6 +13,7 @@
 
 #include "bus_link.h"
 #include "device_record.h"
+#include "dispatcher.h"
 #include "hw_access.h"
 #include "vorn.h"
 
@@ -111,6 +112,15 @@ int main(int argc, char **argv)
 	if (cmd == "fake-hwmond")
 		return fake_hwmond(arg(0), arg(1));
 
+	// request RDONLY JSON: one request through the service's handler in this
+	// process, with the read-only flag that start-up would have set.
+	if (cmd == "request") {
+		dev().rdonly = static_cast<std::uint8_t>(num(0));
+		static char reply[4096];
+		__setting_server(arg(1), reply, sizeof(reply));
+		std::printf("%s\n", reply);
+		return 0;
+	}
 	if (cmd == "vendor-read") {
 		// A record-sized buffer plus a guard; the guard must stay untouched.
 		std::uint8_t buf[kVendorRecordSize + 16];

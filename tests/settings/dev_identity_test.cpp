@@ -1,0 +1,203 @@
+// "dev.base", "dev.sn", "dev.power" and "dev.sys" through the real bus: the
+// vendor-storage items the twin's shim holds, the power-reset script, the
+// upgrade hand-over and the reboot sequence.
+#include <jansson.h>
+
+#include "hw_scenario.h"
+
+using namespace scenario;
+using namespace hw_scenario;
+
+namespace {
+
+std::string request(const std::string &key, const std::string &action, const std::string &body = "")
+{
+	return "{\"key\":\"" + key + "\",\"action\":\"" + action + "\"" + (body.empty() ? "" : ",\"body\":" + body) +
+	       "}";
+}
+
+std::string hex_of(const std::string &bytes)
+{
+	static const char digits[] = "0123456789ABCDEF";
+	std::string text;
+	for (unsigned char c : bytes) {
+		text += digits[c >> 4];
+		text += digits[c & 15];
+	}
+	return text;
+}
+
+const std::string kSnItem = "/run/kxsim/state/vendor/1";
+const std::string kMacItem = "/run/kxsim/state/vendor/3";
+const std::string kBaseValue = "{\"code\": -22, \"error\": \"Unsupport dev.base value\", \"body\": {} }";
+
+} // namespace
+
+class DevIdentity : public SettingScenario {};
+
+TEST_P(DevIdentity, BaseSetStoresTheSerialNumberAndGetShowsItWithoutBlanks)
+{
+	EXPECT_EQ(setting(request("dev.base", "get")),
+		  "{\"code\":0,\"error\":\"ok\",\"body\":{\"sw_version\":\"\",\"hw_version\":\"\",\"type_name\":\"\","
+		  "\"dev_sn\":\"\"}}");
+	EXPECT_EQ(setting(request("dev.base", "set", "{\"dev_sn\":\"KX CB \\\"7\\\"\"}")), kOk);
+	EXPECT_EQ(twin().read_file(kSnItem), "KX CB \"7\"");
+	const std::string reply = setting(request("dev.base", "get"));
+	json_error_t error;
+	json_t *root = json_loads(reply.c_str(), 0, &error);
+	ASSERT_NE(root, nullptr) << "a quote in the serial number keeps the reply JSON: " << reply;
+	EXPECT_STREQ(json_string_value(json_object_get(json_object_get(root, "body"), "dev_sn")), "KXCB\"7\"");
+	json_decref(root);
+
+	EXPECT_EQ(setting(request("dev.base", "set", "{\"dev_sn\":\"" + std::string(40, 'S') + "\"}")), kOk);
+	EXPECT_EQ(twin().read_file(kSnItem), std::string(31, 'S')) << "at most 31 characters";
+
+	EXPECT_EQ(setting(request("dev.base", "set", "{\"dev_sn\":\"\"}")), kBaseValue);
+	EXPECT_EQ(setting(request("dev.base", "set", "{\"dev_sn\":5}")), kBaseValue);
+	EXPECT_TRUE(twin().wait_log("JSON invalid dev_sn string", 2000));
+	EXPECT_EQ(setting(request("dev.base", "set")), kBaseValue);
+	EXPECT_TRUE(twin().wait_log("JSON invalid body", 2000));
+	EXPECT_EQ(setting(request("dev.base", "set", "{}")), kOk);
+	EXPECT_EQ(twin().read_file(kSnItem), std::string(31, 'S'));
+}
+
+TEST_P(DevIdentity, BaseSetChecksTheMacAndWritesItsSixBytes)
+{
+	const std::string factory = twin().read_file(kMacItem);
+	EXPECT_EQ(hex_of(factory), "024B58000123");
+
+	EXPECT_EQ(setting(request("dev.base", "set", "{\"mac\":\"02:4b:58:00:01:99\"}")), kBaseValue);
+	EXPECT_TRUE(twin().wait_log("mac string is not 12 character", 2000));
+	EXPECT_EQ(setting(request("dev.base", "set", "{\"mac\":\"024B58G00123\"}")), kBaseValue);
+	EXPECT_TRUE(twin().wait_log("check_mac_string string is not a HEX format character", 2000));
+	EXPECT_EQ(setting(request("dev.base", "set", "{\"mac\":24}")), kBaseValue);
+	EXPECT_TRUE(twin().wait_log("JSON invalid dev mac string", 2000));
+	EXPECT_EQ(twin().read_file(kMacItem), factory) << "refused MACs are not written";
+
+	EXPECT_EQ(setting(request("dev.base", "set", "{\"mac\":\"a1B2c3D4e5F6\"}")), kOk);
+	EXPECT_EQ(hex_of(twin().read_file(kMacItem)), "A1B2C3D4E5F6");
+
+	// The serial number is written before the MAC is refused.
+	EXPECT_EQ(setting(request("dev.base", "set", "{\"dev_sn\":\"KXNEW01\",\"mac\":\"00112233445\"}")), kBaseValue);
+	EXPECT_EQ(twin().read_file(kSnItem), "KXNEW01");
+	EXPECT_EQ(hex_of(twin().read_file(kMacItem)), "A1B2C3D4E5F6");
+}
+
+TEST_P(DevIdentity, SerialNumberKeyIsAlwaysAnsweredOk)
+{
+	EXPECT_EQ(setting(request("dev.sn", "set")), kOk);
+	EXPECT_TRUE(twin().wait_log("JSON invalid body", 2000));
+	EXPECT_EQ(setting(request("dev.sn", "set", "{\"sn\":\"KX1\"}")), kOk);
+	EXPECT_TRUE(twin().wait_log("JSON invalid dev_sn string", 2000));
+	EXPECT_EQ(twin().read_file(kSnItem), "KXCB24050000123");
+	EXPECT_EQ(setting(request("dev.sn", "set", "{\"dev_sn\":\"KXCB2405000012345678\"}")), kOk);
+	EXPECT_EQ(twin().read_file(kSnItem), "KXCB2405000012345678");
+	EXPECT_EQ(setting(request("dev.sn", "set", "{\"dev_sn\":\"\"}")), kOk);
+	EXPECT_EQ(twin().read_file(kSnItem), "") << "an empty serial number is accepted";
+}
+
+TEST_P(DevIdentity, PowerResetRunsOncePerArmingAndOnlyWhileCreditsLast)
+{
+	EXPECT_EQ(setting(request("dev.power", "reset")), kOk);
+	EXPECT_TRUE(twin().wait_command("/root/power_reset.sh", 5000));
+	// Start-up leaves Vt at 0 until the EEPROM targets are loaded.
+	EXPECT_TRUE(twin().wait_log("power_reset vol : 0", 2000));
+	EXPECT_EQ(setting(request("dev.power", "reset")),
+		  "{\"code\": -20, \"error\": \"Repeated submission\", \"body\": {} }");
+	EXPECT_EQ(setting(request("dev.power", "set")), kOk);
+	EXPECT_EQ(setting(request("dev.power", "reset")), kOk) << "armed, but the one credit is used";
+	std::this_thread::sleep_for(std::chrono::milliseconds(300));
+	EXPECT_EQ(texts(twin().commands()), (std::vector<std::string>{"/root/power_reset.sh 0"}));
+	EXPECT_EQ(setting(request("dev.power", "reset")), kOk) << "still armed";
+}
+
+TEST_P(DevIdentity, PowerAckRebootsAfterSuccessAndLightsTheStatusLinesAfterFailure)
+{
+	const std::string refused = "{\"code\": -22, \"error\": \"Unsupport dev.power upgrade\", \"body\": {} }";
+	EXPECT_EQ(setting(request("dev.power", "ack")), refused);
+	EXPECT_TRUE(twin().wait_log("JSON invalid body", 2000));
+	EXPECT_EQ(setting(request("dev.power", "ack", "{\"upgrade\":1}")), refused);
+	EXPECT_EQ(setting(request("dev.power", "ack", "{\"upgrade\":\"0\"}")), refused);
+	EXPECT_TRUE(twin().commands().empty());
+
+	// The hardware monitor exports the LED lines on the board; here the test does.
+	ASSERT_EQ(twin().exec("echo 1 > /sys/class/gpio/export; echo 2 > /sys/class/gpio/export").status, 0);
+	EXPECT_EQ(setting(request("dev.power", "ack", "{\"upgrade\":-1}")), kOk);
+	EXPECT_TRUE(twin().wait_log("Error code: 210, Power upgrade failed!", 2000));
+	const auto record = twin().gpio_record();
+	EXPECT_EQ(line_writes(record, 1), (std::vector<std::string>{"export:1", "direction:out", "value:1"}));
+	EXPECT_EQ(line_writes(record, 2), (std::vector<std::string>{"export:2", "direction:out", "value:1"}));
+	EXPECT_TRUE(twin().commands().empty());
+
+	EXPECT_EQ(setting(request("dev.power", "ack", "{\"upgrade\":0}")), kOk);
+	EXPECT_TRUE(twin().wait_log("Power upgrade successful!", 2000));
+	EXPECT_TRUE(twin().wait_command("reboot", 5000));
+}
+
+TEST_P(DevIdentity, RebootStopsTheMinersFirst)
+{
+	EXPECT_EQ(setting(request("dev.sys", "reboot")), kOk);
+	const auto commands = wait_commands(twin(), 2);
+	EXPECT_EQ(texts(commands), (std::vector<std::string>{"/root/stop_all_miner.sh 1", "reboot"}));
+}
+
+SETTING_VARIANTS(DevIdentity);
+
+// The upgrade hand-over with the hardware monitor running.
+class DevPowerUpgrade : public SettingScenario {
+	twin::BootOptions options() override
+	{
+		twin::BootOptions opts;
+		opts.programs = {"kx_hwmond", GetParam()};
+		return opts;
+	}
+};
+
+TEST_P(DevPowerUpgrade, FansGoToTenThenEverythingStopsAndTheUpgradeServiceStarts)
+{
+	EXPECT_EQ(setting(request("dev.power", "upgrade")), kOk);
+	EXPECT_EQ(twin().read_file("/sys/class/hwmon/hwmon2/pwm_user"), "10\n");
+	EXPECT_EQ(twin().read_file("/sys/class/hwmon/hwmon3/pwm_user"), "10\n");
+	const auto commands = wait_commands(twin(), 11, 10000);
+	const std::vector<std::string> expected = {
+		"supervisorctl stop health",     "supervisorctl stop aging",      "supervisorctl stop vmin.ttyS0",
+		"supervisorctl stop vmin.ttyS1", "supervisorctl stop vmin.ttyS3", "supervisorctl stop vmin.ttyS5",
+		"supervisorctl stop kx_ftm",     "/root/stop_all_miner.sh 1",     "/root/stop_all_gp.sh 1",
+		"supervisorctl stop kx_hwmond",  "supervisorctl start upgradesvc",
+	};
+	std::vector<std::string> got = texts(commands);
+	ASSERT_EQ(got.size(), expected.size()) << ::testing::PrintToString(got);
+	// Background stops started together may record in either order; the
+	// waited ones and the last two keep their places.
+	std::vector<std::string> head(got.begin(), got.begin() + 7), head_expected(expected.begin(), expected.begin() + 7);
+	std::sort(head.begin(), head.end());
+	std::sort(head_expected.begin(), head_expected.end());
+	EXPECT_EQ(head, head_expected);
+	EXPECT_EQ(std::vector<std::string>(got.begin() + 7, got.end()),
+		  std::vector<std::string>(expected.begin() + 7, expected.end()));
+	EXPECT_EQ(twin().program_status("kx_hwmond"), "STOPPED");
+	EXPECT_EQ(setting(request("dev.power", "reset")),
+		  "{\"code\": -20, \"error\": \"Repeated submission\", \"body\": {} }")
+		<< "the upgrade disarms the power reset";
+}
+
+SETTING_VARIANTS(DevPowerUpgrade);
+
+// "dev.base" while start-up found the serial number in vendor storage
+// (read-only), through the service's handler run in a process of the twin.
+class DevBaseReadOnly : public ToolScenario {};
+
+TEST_P(DevBaseReadOnly, BaseIsRefusedEvenWithAnEmptyBodyButSerialNumberKeyWrites)
+{
+	const std::string no_permission = "{\"code\": -22, \"error\": \"No permission to modify dev.base\", \"body\": {} }";
+	EXPECT_EQ(result("request 1 '{\"key\":\"dev.base\",\"action\":\"set\"}'"), no_permission);
+	EXPECT_EQ(result("request 1 '{\"key\":\"dev.base\",\"action\":\"set\",\"body\":{\"dev_sn\":\"KXRO\"}}'"),
+		  no_permission);
+	EXPECT_EQ(twin().read_file(kSnItem), "KXCB24050000123");
+	EXPECT_EQ(result("request 1 '{\"key\":\"dev.sn\",\"action\":\"set\",\"body\":{\"dev_sn\":\"KXRO\"}}'"), kOk);
+	EXPECT_EQ(twin().read_file(kSnItem), "KXRO");
+	EXPECT_EQ(result("request 0 '{\"key\":\"dev.base\",\"action\":\"set\",\"body\":{\"dev_sn\":\"KXRW\"}}'"), kOk);
+	EXPECT_EQ(twin().read_file(kSnItem), "KXRW");
+}
+
+TOOL_VARIANTS(DevBaseReadOnly);
