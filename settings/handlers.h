@@ -8,7 +8,8 @@
 void pools_run(const setting_request &req, reply_buf &out);
 void lists_run(const setting_request &req, reply_buf &out);
 
-// dev_identity.cpp: "dev.base", "dev.sn", "dev.power", "dev.sys", "dev.errno"
+// dev_identity.cpp: "dev.base", "dev.sn"; dev_system.cpp: "dev.power", "dev.sys";
+// dev_errno.cpp: "dev.errno"
 void dev_base_run(const setting_request &req, reply_buf &out);
 void dev_sn_run(const setting_request &req, reply_buf &out);
 void dev_power_run(const setting_request &req, reply_buf &out);

@@ -158,6 +158,8 @@ int parse_return(json_t *reply)
 
 int get_eeprom_data(int board)
 {
+	if (board < 0 || board >= kConnectorCount)
+		return -1;
 	char request[256];
 	std::snprintf(request, sizeof(request), kEepromGetRequest, board & 1, kEepromImageSize);
 	svc_log(kLogDebug, "get_eeprom_data msg: %s", request);
@@ -183,6 +185,8 @@ bool all_hex_digits(const char *text)
 
 int prase_eeprom_data(int board, const char *resp, std::size_t resp_cap)
 {
+	if (board < 0 || board >= kConnectorCount)
+		return -1;
 	json_owner root{parse_reply(resp, resp_cap)};
 	if (root.value == nullptr) {
 		svc_log(kLogError, "Error prase_eeprom_data parsing JSON payload! ");
@@ -235,8 +239,6 @@ int prase_eeprom_data(int board, const char *resp, std::size_t resp_cap)
 	// A reply holds at most 1023 characters, so its data decodes to fewer than 512 bytes.
 	std::uint8_t bytes[512] = {};
 	hex_to_bytes(hex, bytes, sizeof(bytes));
-	if (board < 0 || board >= kConnectorCount)
-		return -1;
 	std::memcpy(dev().board[board].ee_data, bytes, kEepromImageSize);
 	eeprom_dump(dev().board[board].ee_data);
 	return 0;
