@@ -3,6 +3,8 @@
 // upgrade hand-over and the reboot sequence.
 #include <jansson.h>
 
+#include <algorithm>
+
 #include "hw_scenario.h"
 
 using namespace scenario;
@@ -183,11 +185,12 @@ TEST_P(DevPowerUpgrade, FansGoToTenThenEverythingStopsAndTheUpgradeServiceStarts
 
 SETTING_VARIANTS(DevPowerUpgrade);
 
-// "dev.base" while start-up found the serial number in vendor storage
-// (read-only), through the service's handler run in a process of the twin.
-class DevBaseReadOnly : public ToolScenario {};
+// Requests that depend on what start-up sets (the read-only flag once the
+// serial number was found in vendor storage, the target voltage from the
+// EEPROMs), through the service's handler run in a process of the twin.
+class StartUpState : public ToolScenario {};
 
-TEST_P(DevBaseReadOnly, BaseIsRefusedEvenWithAnEmptyBodyButSerialNumberKeyWrites)
+TEST_P(StartUpState, BaseIsRefusedEvenWithAnEmptyBodyButSerialNumberKeyWrites)
 {
 	const std::string no_permission = "{\"code\": -22, \"error\": \"No permission to modify dev.base\", \"body\": {} }";
 	EXPECT_EQ(result("request 1 '{\"key\":\"dev.base\",\"action\":\"set\"}'"), no_permission);
@@ -200,4 +203,16 @@ TEST_P(DevBaseReadOnly, BaseIsRefusedEvenWithAnEmptyBodyButSerialNumberKeyWrites
 	EXPECT_EQ(twin().read_file(kSnItem), "KXRW");
 }
 
-TOOL_VARIANTS(DevBaseReadOnly);
+TEST_P(StartUpState, PowerResetScriptGetsTheTargetVoltageScaled)
+{
+	const std::string reset = "'{\"key\":\"dev.power\",\"action\":\"reset\"}'";
+	for (const char *vt : {"4000", "4102", "4103"})
+		EXPECT_EQ(result(std::string("request 0 ") + reset + " " + vt), kOk);
+	EXPECT_TRUE(twin().wait_command("/root/power_reset.sh 4267", 5000));
+	std::vector<std::string> got = texts(twin().commands());
+	std::sort(got.begin(), got.end());
+	EXPECT_EQ(got, (std::vector<std::string>{"/root/power_reset.sh 4160", "/root/power_reset.sh 4266",
+						 "/root/power_reset.sh 4267"}));
+}
+
+TOOL_VARIANTS(StartUpState);

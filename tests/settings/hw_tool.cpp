@@ -112,10 +112,12 @@ int main(int argc, char **argv)
 	if (cmd == "fake-hwmond")
 		return fake_hwmond(arg(0), arg(1));
 
-	// request RDONLY JSON: one request through the service's handler in this
-	// process, with the read-only flag that start-up would have set.
+	// request RDONLY JSON [VT]: one request through the service's handler in
+	// this process, with the read-only flag and target voltage that start-up
+	// would have set.
 	if (cmd == "request") {
 		dev().rdonly = static_cast<std::uint8_t>(num(0));
+		dev().Vt = static_cast<std::int16_t>(num(2));
 		static char reply[4096];
 		__setting_server(arg(1), reply, sizeof(reply));
 		std::printf("%s\n", reply);
