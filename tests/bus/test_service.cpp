@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <unistd.h>
 
 namespace {
@@ -14,44 +13,54 @@ namespace {
 vorn_ctx *g_ctx;
 int g_handled;
 
-int handle(const char *msg, char *resp, int size)
+bool starts_with(const char *text, const char *prefix)
 {
+	return strncmp(text, prefix, strlen(prefix)) == 0;
+}
+
+int handle(const char *req, char *resp, int size)
+{
+	size_t room = static_cast<size_t>(size);
 	g_handled++;
-	std::string req = msg;
-	if (req.rfind("echo:", 0) == 0)
-		return snprintf(resp, static_cast<size_t>(size), "%s", req.c_str() + 5) >= 0 ? size : 0;
-	if (req.rfind("len:", 0) == 0) {
-		long n = strtol(req.c_str() + 4, nullptr, 10);
+	if (starts_with(req, "echo:")) {
+		snprintf(resp, room, "%s", req + 5);
+		return size;
+	}
+	if (starts_with(req, "len:")) {
+		long n = strtol(req + 4, nullptr, 10);
 		if (n < 0 || n >= size)
 			n = size - 1;
 		memset(resp, 'a', static_cast<size_t>(n));
 		resp[n] = '\0';
 		return size;
 	}
-	if (req == "zero")
+	if (strcmp(req, "zero") == 0)
 		return 0;
-	if (req.rfind("sleep:", 0) == 0) {
-		usleep(static_cast<useconds_t>(atoi(req.c_str() + 6)) * 1000);
-		snprintf(resp, static_cast<size_t>(size), "slept");
+	if (starts_with(req, "sleep:")) {
+		usleep(static_cast<useconds_t>(atoi(req + 6)) * 1000);
+		snprintf(resp, room, "slept");
 		return size;
 	}
-	if (req.rfind("nested:", 0) == 0) {
-		std::string rest = req.substr(7);
-		size_t colon = rest.find(':');
-		std::string target = rest.substr(0, colon);
-		std::string inner = colon == std::string::npos ? "" : rest.substr(colon + 1);
+	if (starts_with(req, "nested:")) {
+		// nested:TARGET:INNER asks TARGET with INNER and wraps its status and reply
+		char target[128] = {};
+		const char *inner = strchr(req + 7, ':');
+		size_t target_len = inner ? static_cast<size_t>(inner - (req + 7)) : strlen(req + 7);
+		if (target_len >= sizeof(target))
+			target_len = sizeof(target) - 1;
+		memcpy(target, req + 7, target_len);
 		char reply[2048] = {};
-		int status = vorn_transfer(g_ctx, target.c_str(), inner.c_str(), reply, sizeof(reply));
-		snprintf(resp, static_cast<size_t>(size), "nested(%d):%s", status, reply);
+		int status = vorn_transfer(g_ctx, target, inner ? inner + 1 : "", reply, sizeof(reply));
+		snprintf(resp, room, "nested(%d):%s", status, reply);
 		return size;
 	}
-	if (req == "exit")
+	if (strcmp(req, "exit") == 0)
 		_exit(3);
-	if (req == "count") {
-		snprintf(resp, static_cast<size_t>(size), "%d", g_handled);
+	if (strcmp(req, "count") == 0) {
+		snprintf(resp, room, "%d", g_handled);
 		return size;
 	}
-	snprintf(resp, static_cast<size_t>(size), "unknown");
+	snprintf(resp, room, "unknown");
 	return size;
 }
 
