@@ -167,16 +167,9 @@ TEST_P(DevPowerUpgrade, FansGoToTenThenEverythingStopsAndTheUpgradeServiceStarts
 		"supervisorctl stop kx_ftm",     "/root/stop_all_miner.sh 1",     "/root/stop_all_gp.sh 1",
 		"supervisorctl stop kx_hwmond",  "supervisorctl start upgradesvc",
 	};
-	std::vector<std::string> got = texts(commands);
-	ASSERT_EQ(got.size(), expected.size()) << ::testing::PrintToString(got);
-	// Background stops started together may record in either order; the
-	// waited ones and the last two keep their places.
-	std::vector<std::string> head(got.begin(), got.begin() + 7), head_expected(expected.begin(), expected.begin() + 7);
-	std::sort(head.begin(), head.end());
-	std::sort(head_expected.begin(), head_expected.end());
-	EXPECT_EQ(head, head_expected);
-	EXPECT_EQ(std::vector<std::string>(got.begin() + 7, got.end()),
-		  std::vector<std::string>(expected.begin() + 7, expected.end()));
+	expect_sequence(commands, expected);
+	// The hardware monitor is stopped (waited for) before the upgrade service starts.
+	EXPECT_GE(time_of(commands, "supervisorctl start upgradesvc"), time_of(commands, "supervisorctl stop kx_hwmond"));
 	EXPECT_EQ(twin().program_status("kx_hwmond"), "STOPPED");
 	EXPECT_EQ(setting(request("dev.power", "reset")),
 		  "{\"code\": -20, \"error\": \"Repeated submission\", \"body\": {} }")

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -37,6 +38,26 @@ inline double time_of(const std::vector<twin::Command> &commands, const std::str
 		if (c.text == text)
 			return c.t;
 	return -1;
+}
+
+// The commands are exactly `expected` and come in its order. Commands the
+// service starts in the background one right after the other may record
+// swapped, so an order is only checked beyond `slack` seconds; the waits the
+// service makes between steps are longer than that.
+inline void expect_sequence(const std::vector<twin::Command> &got, const std::vector<std::string> &expected,
+			    double slack = 0.3)
+{
+	std::vector<std::string> sorted_got = texts(got);
+	std::vector<std::string> sorted_expected = expected;
+	std::sort(sorted_got.begin(), sorted_got.end());
+	std::sort(sorted_expected.begin(), sorted_expected.end());
+	ASSERT_EQ(sorted_got, sorted_expected) << "recorded: " << ::testing::PrintToString(texts(got));
+	for (std::size_t i = 0; i < expected.size(); ++i) {
+		for (std::size_t j = i + 1; j < expected.size(); ++j) {
+			EXPECT_LE(time_of(got, expected[i]), time_of(got, expected[j]) + slack)
+				<< expected[i] << " before " << expected[j];
+		}
+	}
 }
 
 // Waits until the command record holds at least count lines.
