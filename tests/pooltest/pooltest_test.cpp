@@ -81,3 +81,13 @@ TEST_F(PooltestWithoutService, EveryStepFailsAndShowsTheInitialBuffer)
 		EXPECT_EQ(line.substr(line.find(", resp: ")), ", resp: (unknow) ") << line;
 	}
 }
+
+TEST_F(PooltestWithoutService, WithoutBusDaemonItReportsAndExitsWithMinusOne)
+{
+	// A private mount namespace inside the twin hides the daemon's socket.
+	const twin::ExecResult run =
+		twin().exec("unshare -m sh -c 'mount -t tmpfs none /var/run/ubus && exec /usr/bin/pooltest'");
+	EXPECT_EQ(run.status, 255) << run.out << run.err;
+	EXPECT_NE(run.out.find("Error: failed to initialize vorn! "), std::string::npos) << run.out;
+	EXPECT_EQ(run.out.find("ret: "), std::string::npos);
+}
