@@ -196,7 +196,7 @@ TEST_P(HwmondRequests, PowerVoltageBelowTenVoltsIsAFailedRead)
 	EXPECT_TRUE(twin().wait_log("get power vol = 10000mV", 2000));
 }
 
-TEST_P(HwmondRequests, FanAndPowerRequestsActOnTheMonitorsDevices)
+TEST_P(HwmondRequests, FanAndHashBoardRequestsActOnTheMonitorsDevices)
 {
 	EXPECT_EQ(result("fans 30 40"), "ret=0");
 	EXPECT_EQ(twin().read_file("/sys/class/hwmon/hwmon2/pwm_user"), "30\n");
