@@ -19,7 +19,8 @@ int kx_hwmond_set(const char *path, const char *text)
 		return -1;
 	}
 	size_t len = strnlen(text, kTextSize);
-	out("kx_hwmond_set path %s buf %.*s len %d.\n", path, (int)len, text, (int)len);
+	// The whole text is shown; only its first 32 bytes are written.
+	out("kx_hwmond_set path %s buf %s len %d.\n", path, text, (int)len);
 	int fd = open(path, O_WRONLY | O_CLOEXEC);
 	if (fd < 0) {
 		out("kx_hwmond_set open %s error!\n", path);

@@ -34,10 +34,13 @@ TEST_F(PowerFans, SetPointWindowEdgesNumbersAndTrailingLetters)
 {
 	struct row {
 		const char *key;
-		const char *power;
+		std::string power;
 		std::string reply;
 		const char *vol_after;  // null: unchanged
 	};
+	// A text longer than an attribute value: only its first 32 bytes reach the file.
+	const std::string long_vol = "4200" + std::string(36, 'V');
+	const std::string long_vol_cut = long_vol.substr(0, 32);
 	const row rows[] = {
 		{"power.all", R"({"power_vol":"3299","power_en":"1"})", refusal("power all"), nullptr},
 		{"power.all", R"({"power_vol":"4501","power_en":"1"})", refusal("power all"), nullptr},
@@ -51,6 +54,7 @@ TEST_F(PowerFans, SetPointWindowEdgesNumbersAndTrailingLetters)
 		{"power.vol", R"({"power_vol":"3300"})", kOk, "3300"},
 		{"power.vol", R"({"power_vol":"4200V"})", kOk, "4200V"},
 		{"power.all", R"({"power_vol":"4200V","power_en":"1"})", kOk, "4200V"},
+		{"power.vol", "{\"power_vol\":\"" + long_vol + "\"}", kOk, long_vol_cut.c_str()},
 	};
 	for (const row &r : rows) {
 		SCOPED_TRACE(std::string(r.key) + " " + r.power);
@@ -62,6 +66,8 @@ TEST_F(PowerFans, SetPointWindowEdgesNumbersAndTrailingLetters)
 	EXPECT_TRUE(twin().wait_log("hwmond_set_power_all JSON invalid power_vol.", 2000));
 	EXPECT_TRUE(twin().wait_log("hwmond_set_power_all JSON invalid power_en.", 2000));
 	EXPECT_TRUE(twin().wait_log("hwmond_set_power_vol JSON invalid power_vol.", 2000));
+	// The trace shows the whole text and the count of bytes written.
+	EXPECT_TRUE(twin().wait_log("kx_hwmond_set path " + hwmon_path(psu_, "vol") + " buf " + long_vol + " len 32.", 2000));
 }
 
 TEST_F(PowerFans, EnableTakesAnyTextAndPowerAllReadsTheSupply)
