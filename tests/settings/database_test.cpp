@@ -79,6 +79,27 @@ TEST_P(DatabaseStart, DamagedFileIsMovedAsideAndAFreshOneServes)
 		  pools_reply({{"fresh", "w", "p"}, {"", "", ""}, {"", "", ""}}));
 }
 
+TEST_P(DatabaseStart, FileWithADamagedTableIsMovedAsideToo)
+{
+	// A real database whose first table page is overwritten: the header still
+	// reads as SQLite, only the integrity check finds the damage.
+	twin().exec("rm -f /userdata/cfgsvc.db*");
+	start_service();
+	ASSERT_EQ(setting(pools_set({{"lost.with.the.file", "w", "p"}})), kOk);
+	ASSERT_TRUE(twin().stop_program(GetParam()));
+	std::string image = twin().read_file("/userdata/cfgsvc.db");
+	ASSERT_GE(image.size(), 3u * 4096u);
+	image.replace(4096, 4096, std::string(4096, 'Z'));
+	twin().write_file("/userdata/cfgsvc.db", image);
+
+	start_service();
+	EXPECT_TRUE(twin().wait_log("moved aside to /userdata/cfgsvc.db.bad", 2000));
+	EXPECT_EQ(twin().read_file("/userdata/cfgsvc.db.bad"), image);
+	EXPECT_EQ(sql("PRAGMA integrity_check;"), "ok\n");
+	EXPECT_EQ(sql("SELECT * FROM SOURCE_POOLS ORDER BY ID;"), "1|||\n2|||\n3|||\n");
+	EXPECT_EQ(setting("{\"key\":\"pools\",\"action\":\"get\"}"), pools_reply(kEmptyPools));
+}
+
 TEST_P(DatabaseStart, MissingUserdataEndsTheProgramWithStatusZero)
 {
 	twin().exec("rm -rf /userdata");

@@ -169,6 +169,20 @@ TEST_P(Pools, CleanRebuildsMissingTables)
 	EXPECT_EQ(sql("SELECT COUNT(*) FROM SOURCE_POOLS;"), "3\n");
 }
 
+TEST_P(Pools, SetRecreatesAMissingPoolsTableAndStores)
+{
+	ASSERT_EQ(setting(pools_set(kPoolsA)), kOk);
+	sql("DROP TABLE POOLS;");
+	EXPECT_EQ(setting(pools_set({{"after.drop", "w", "p"}})), kOk);
+	EXPECT_TRUE(twin().wait_log("table POOLS is not exists", 2000));
+	EXPECT_TRUE(twin().wait_log("create table POOLS done", 2000));
+	// The rebuilt table starts from the factory rows; only pool 1 was asked for.
+	EXPECT_EQ(sql("SELECT * FROM POOLS ORDER BY ID;"), "1|after.drop|w|p\n2|||\n3|||\n");
+	EXPECT_EQ(setting(kGet), pools_reply({{"after.drop", "w", "p"}, kPoolsA[1], kPoolsA[2]}));
+	restart_service();
+	EXPECT_EQ(setting(kGet), pools_reply({{"after.drop", "w", "p"}, {"", "", ""}, {"", "", ""}}));
+}
+
 TEST_P(Pools, SetAndToMinerReachExactlyThePresentConnectors)
 {
 	start_miners();
