@@ -54,6 +54,7 @@ struct library_state {
 	blob_buf request;
 	fd_listener listeners[VORN_MAX_FD_LISTENERS];
 	int listener_count;
+	vorn_ctx *registered_on; // the context whose connection carries the object
 };
 
 library_state &state()
@@ -78,9 +79,12 @@ int transfer_handler(struct ubus_context *bus, struct ubus_object *, struct ubus
 	library_state &s = state();
 	blob_attr *tb[__TRANSFER_MAX];
 	blobmsg_parse(kTransferPolicy, __TRANSFER_MAX, tb, blob_data(msg), static_cast<unsigned>(blob_len(msg)));
-	if (!tb[TRANSFER_SENDMSG] || !s.msg_cb)
+	if (!tb[TRANSFER_SENDMSG] || !s.msg_cb || !s.ctx)
 		return 0;
 
+	// The buffer of the current context: a callback installed before a finalise
+	// and a new initialise still writes into live memory.
+	s.msg_buf = s.ctx->msg;
 	int sent = s.msg_cb(blobmsg_get_string(tb[TRANSFER_SENDMSG]), s.msg_buf, static_cast<int>(s.msg_size));
 	if (sent > 0) {
 		// The reply is the buffer's text up to its NUL; one that fills the whole
@@ -143,6 +147,11 @@ vorn_ctx *vorn_initialize(vorn_conn_lost_cb on_lost)
 		return s.ctx;
 	s.initialised = true;
 	uloop_init();
+	// Listeners outlive a finalise: put them on the new loop.
+	for (int i = 0; i < s.listener_count; i++) {
+		s.listeners[i].fd.registered = false;
+		uloop_fd_add(&s.listeners[i].fd, ULOOP_READ);
+	}
 
 	auto *ctx = static_cast<vorn_ctx *>(calloc(1, sizeof(vorn_ctx)));
 	if (!ctx)
@@ -180,11 +189,15 @@ fail:
 int vorn_set_obj_name(vorn_ctx *ctx, const char *name)
 {
 	library_state &s = state();
+	if (s.registered_on == ctx)
+		return -UBUS_STATUS_NOT_SUPPORTED; // one object per process
 	s.object.name = name;
 	s.object_type.name = name;
 	s.object_type.id = 0;
 	s.object.id = 0;
 	int status = ubus_add_object(ctx->bus, &s.object);
+	if (status == 0)
+		s.registered_on = ctx;
 	return status ? -status : 0;
 }
 
@@ -226,6 +239,7 @@ void vorn_finalize(vorn_ctx *ctx)
 	library_state &s = state();
 	s.initialised = false;
 	s.ctx = nullptr;
+	s.registered_on = nullptr;
 	if (!ctx)
 		return;
 	uloop_fd_delete(&ctx->pipe_fd);
@@ -254,7 +268,8 @@ int __client_send(vorn_ctx *ctx, const char *name, const char *msg, int timeout_
 	uint32_t id = 0;
 	vorn_lookup_id(ctx, name, &id);
 	blobmsg_buf_init(&s.request);
-	blobmsg_add_string(&s.request, "sendmsg", msg);
+	if (blobmsg_add_string(&s.request, "sendmsg", msg) != 0)
+		return UBUS_STATUS_INVALID_ARGUMENT;
 	return vorn_invoke(ctx, id, "transfer", s.request.head, nullptr, nullptr, timeout_ms);
 }
 
@@ -276,7 +291,8 @@ int __client_transfer(vorn_ctx *ctx, const char *name, const char *msg, char *re
 	uint32_t id = 0;
 	vorn_lookup_id(ctx, name, &id);
 	blobmsg_buf_init(&s.request);
-	blobmsg_add_string(&s.request, "sendmsg", msg);
+	if (blobmsg_add_string(&s.request, "sendmsg", msg) != 0)
+		return UBUS_STATUS_INVALID_ARGUMENT;
 	reply_sink sink = {resp, resp_size};
 	return vorn_invoke(ctx, id, "transfer", s.request.head, reply_collector, &sink, VORN_TRANSFER_TIMEOUT_MS);
 }
@@ -330,7 +346,10 @@ int vorn_add_fd_listener(int fd, vorn_fd_cb cb, void *priv)
 	entry.fd.cb = fd_dispatcher;
 	entry.cb = cb;
 	entry.priv = priv;
-	uloop_fd_add(&entry.fd, ULOOP_READ);
+	if (uloop_fd_add(&entry.fd, ULOOP_READ) < 0) {
+		entry = {};
+		return -1;
+	}
 	s.listener_count++;
 	return 0;
 }

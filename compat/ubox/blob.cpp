@@ -108,6 +108,12 @@ void blob_buf_free(struct blob_buf *buf)
 
 struct blob_attr *blob_new(struct blob_buf *buf, int id, int payload)
 {
+	// Every enclosing attribute's 24-bit length must still hold the new one;
+	// they all start at or after the buffer's start, so bounding the end suffices.
+	size_t end = static_cast<size_t>(reinterpret_cast<char *>(blob_next(buf->head)) - static_cast<char *>(buf->buf)) +
+		     sizeof(blob_attr) + static_cast<size_t>(payload < 0 ? 0 : payload) + BLOB_ATTR_ALIGN;
+	if (payload < 0 || end > BLOB_ATTR_LEN_MASK)
+		return nullptr;
 	blob_attr *attr = blob_add(buf, blob_next(buf->head), id, payload);
 	if (!attr)
 		return nullptr;

@@ -114,7 +114,8 @@ void dispatch_fd_events(int timeout_ms)
 			u->error = true;
 		if (events[i].events & EPOLLRDHUP)
 			u->eof = true;
-		if (events[i].events & (EPOLLIN | EPOLLHUP | EPOLLRDHUP))
+		// Errors and hang-ups are reported as readable, so the owner's read sees them.
+		if (events[i].events & (EPOLLIN | EPOLLHUP | EPOLLRDHUP | EPOLLERR))
 			ev |= ULOOP_READ;
 		if (events[i].events & EPOLLOUT)
 			ev |= ULOOP_WRITE;
@@ -124,10 +125,6 @@ void dispatch_fd_events(int timeout_ms)
 		uloop_fd *u = g_fetched[i].fd;
 		if (!u)
 			continue;
-		if (u->error && !(u->flags & ULOOP_ERROR_CB) && !(g_fetched[i].events & ULOOP_READ)) {
-			uloop_fd_delete(u);
-			continue;
-		}
 		if (u->cb)
 			u->cb(u, g_fetched[i].events);
 		if (uloop_cancelled)

@@ -9,6 +9,7 @@
 #include <random>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -195,6 +196,25 @@ std::string blob_with_len(uint32_t id_len, const std::string &payload = "")
 	return std::string(reinterpret_cast<char *>(&be), 4) + payload;
 }
 
+// Counts the frames of one type in a byte stream received from the daemon.
+int count_frames(const std::string &stream, uint8_t type)
+{
+	int count = 0;
+	size_t at = 0;
+	while (at + 12 <= stream.size()) {
+		uint32_t id_len;
+		memcpy(&id_len, stream.data() + at + 8, 4);
+		size_t len = (ntohl(id_len) & 0x00ffffff);
+		len = (len + 3) & ~size_t(3);
+		if (len < 4)
+			break;
+		if (static_cast<uint8_t>(stream[at + 1]) == type)
+			count++;
+		at += 8 + len;
+	}
+	return count;
+}
+
 TEST_F(BusTest, DaemonSurvivesGarbageTruncatedAndOversizedFrames)
 {
 	start_service("sturdy");
@@ -226,7 +246,7 @@ TEST_F(BusTest, DaemonSurvivesGarbageTruncatedAndOversizedFrames)
 		// invoke without method, responses for objects the client does not own.
 		RawClient junk;
 		junk.send_bytes(frame(0, 200, 1, 0, blob_with_len(4)));
-		junk.send_bytes(frame(0, UBUS_MSG_INVOKE, 2, 0, blob_with_len(12, blob_with_len((UBUS_ATTR_OBJID << 24) | 6, "ab\0\0"))));
+		junk.send_bytes(frame(0, UBUS_MSG_INVOKE, 2, 0, blob_with_len(12, blob_with_len((UBUS_ATTR_OBJID << 24) | 6, std::string("ab\0\0", 4)))));
 		junk.send_bytes(frame(0, UBUS_MSG_STATUS, 3, 1, blob_with_len(4)));
 		junk.send_bytes(frame(0, UBUS_MSG_ADD_OBJECT, 4, 0, blob_with_len(12, blob_with_len((UBUS_ATTR_SIGNATURE << 24) | 8, "\xff\xff\xff\xff"))));
 		std::mt19937 rng(1234);
@@ -238,7 +258,8 @@ TEST_F(BusTest, DaemonSurvivesGarbageTruncatedAndOversizedFrames)
 					      blob_with_len(static_cast<uint32_t>(4 + payload.size()), payload)));
 		}
 		junk.closed_by_daemon(300);
-		EXPECT_FALSE(junk.received().empty()) << "well-framed requests still get status replies";
+		EXPECT_GE(count_frames(junk.received(), UBUS_MSG_STATUS), 3) << "well-framed requests still get status replies; got "
+			<< junk.received().size() << " bytes, " << count_frames(junk.received(), UBUS_MSG_DATA) << " data frames";
 	}
 
 	vorn_ctx *ctx = vorn_initialize(nullptr);
@@ -246,6 +267,70 @@ TEST_F(BusTest, DaemonSurvivesGarbageTruncatedAndOversizedFrames)
 	char buf[64] = {};
 	ASSERT_EQ(vorn_transfer(ctx, "sturdy", "echo:still here", buf, sizeof(buf)), 0);
 	EXPECT_STREQ(buf, "still here");
+	vorn_finalize(ctx);
+}
+
+TEST_F(BusTest, RequestsArrivingDuringANestedCallAreServedAfterIt)
+{
+	start_service("outer");
+	start_service("inner");
+	pid_t first = fork();
+	ASSERT_GE(first, 0);
+	if (first == 0) {
+		vorn_ctx *ctx = vorn_initialize(nullptr);
+		char buf[64] = {};
+		int status = ctx ? vorn_transfer(ctx, "outer", "nested:inner:sleep:500", buf, sizeof(buf)) : -1;
+		_exit(status == 0 && strcmp(buf, "nested(0):slept") == 0 ? 0 : 1);
+	}
+	std::this_thread::sleep_for(std::chrono::milliseconds(150));
+	vorn_ctx *ctx = vorn_initialize(nullptr);
+	ASSERT_NE(ctx, nullptr);
+	char buf[64] = {};
+	auto start = clock_type::now();
+	EXPECT_EQ(vorn_transfer(ctx, "outer", "echo:second", buf, sizeof(buf)), 0);
+	EXPECT_STREQ(buf, "second");
+	EXPECT_LT(elapsed_ms(start), 2000) << "queued while outer was nested, served right after";
+	int status;
+	waitpid(first, &status, 0);
+	EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+	vorn_finalize(ctx);
+}
+
+TEST_F(BusTest, AClientThatStopsReadingIsDroppedWithoutHarmingTheDaemon)
+{
+	start_service("svc");
+	RawClient hog;
+	ASSERT_TRUE(hog.connected());
+	// An object with a 60 KB signature makes every listing large.
+	blob_buf b = {};
+	blob_buf_init(&b, 0);
+	blob_put_string(&b, UBUS_ATTR_OBJPATH, "hog");
+	void *sig = blob_nest_start(&b, UBUS_ATTR_SIGNATURE);
+	void *method = blobmsg_open_table(&b, "m");
+	char name[32];
+	for (int i = 0; i < 4000; i++) {
+		snprintf(name, sizeof(name), "argument%05d", i);
+		blobmsg_add_u32(&b, name, BLOBMSG_TYPE_STRING);
+	}
+	blobmsg_close_table(&b, method);
+	blob_nest_end(&b, sig);
+	hog.send_bytes(frame(0, UBUS_MSG_ADD_OBJECT, 1, 0, std::string(reinterpret_cast<char *>(b.head), blob_pad_len(b.head))));
+	blob_buf_free(&b);
+	// Over a thousand listings, never read: more than the daemon keeps queued for anyone.
+	std::string lookups;
+	for (int i = 0; i < 1300; i++)
+		lookups += frame(0, UBUS_MSG_LOOKUP, static_cast<uint16_t>(i + 2), 0, blob_with_len(4));
+	hog.send_bytes(lookups);
+	std::this_thread::sleep_for(std::chrono::milliseconds(500));
+
+	EXPECT_EQ(kill(daemon.pid(), 0), 0) << "the daemon is still running";
+	vorn_ctx *ctx = vorn_initialize(nullptr);
+	ASSERT_NE(ctx, nullptr);
+	char buf[64] = {};
+	ASSERT_EQ(vorn_transfer(ctx, "svc", "echo:alive", buf, sizeof(buf)), 0);
+	EXPECT_STREQ(buf, "alive");
+	auto r = bus_test::run({bus_test::ubus_cli_path(), "list"});
+	EXPECT_EQ(r.out, "svc\n") << "the dropped client's object is gone";
 	vorn_finalize(ctx);
 }
 

@@ -1,6 +1,8 @@
 // The ubus tool's output and exit statuses, against services on a private bus.
 #include "vorn_fixture.h"
 
+#include <regex>
+
 namespace {
 
 bus_test::RunResult ubus(std::vector<std::string> args)
@@ -68,8 +70,7 @@ TEST_F(BusTest, ListShowsObjectsSortedAndVerboseShowsTheMethod)
 
 	r = ubus({"-v", "list", "ftm"});
 	EXPECT_EQ(r.status, 0);
-	ASSERT_EQ(r.out.rfind("'ftm' @", 0), 0u) << r.out;
-	EXPECT_EQ(r.out.size(), std::string("'ftm' @12345678\n\t\"transfer\":{\"sendmsg\":\"String\"}\n").size()) << r.out;
+	EXPECT_TRUE(std::regex_match(r.out, std::regex("'ftm' @[0-9a-f]{8}\n\t\"transfer\":\\{\"sendmsg\":\"String\"\\}\n"))) << r.out;
 
 	r = ubus({"list", "nothing"});
 	EXPECT_EQ(r.status, UBUS_STATUS_NOT_FOUND);

@@ -320,3 +320,62 @@ TEST_F(BusTest, ConnectionLostHandlerRunsWhenTheDaemonGoesAway)
 }
 
 } // namespace
+
+namespace {
+
+int serve_once(const char *, char *resp, int size)
+{
+	snprintf(resp, static_cast<size_t>(size), "served");
+	return size;
+}
+
+TEST_F(BusTest, AServiceRebuiltAfterFinalizeServesFromLiveMemory)
+{
+	vorn_ctx *ctx = vorn_initialize(nullptr);
+	ASSERT_NE(ctx, nullptr);
+	ASSERT_EQ(vorn_set_obj_name(ctx, "phoenix"), 0);
+	vorn_set_msg_cb(ctx, serve_once);
+	vorn_finalize(ctx);
+
+	ctx = vorn_initialize(nullptr);
+	ASSERT_NE(ctx, nullptr);
+	ASSERT_EQ(vorn_set_obj_name(ctx, "phoenix"), 0);
+	EXPECT_EQ(vorn_set_obj_name(ctx, "second"), -UBUS_STATUS_NOT_SUPPORTED) << "one object per process";
+	bus_test::RunResult r;
+	std::thread caller([&r, ctx] {
+		r = bus_test::run({bus_test::ubus_cli_path(), "-S", "call", "phoenix", "transfer", R"({"sendmsg":"x"})"});
+		int idle = 0;
+		vorn_msg_notify(ctx, &idle);
+	});
+	vorn_run_loop(ctx);
+	caller.join();
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.out, "{\"resp\":\"served\"}\n");
+	vorn_finalize(ctx);
+}
+
+TEST_F(BusTest, RequestTextsTooLargeForTheBusAreRefusedAndTheConnectionStays)
+{
+	start_service("svc");
+	vorn_ctx *ctx = vorn_initialize(nullptr);
+	ASSERT_NE(ctx, nullptr);
+	char buf[64] = {};
+	std::string two_mib = "echo:" + std::string(2u << 20, 'x');
+	EXPECT_EQ(vorn_transfer(ctx, "svc", two_mib.c_str(), buf, sizeof(buf)), UBUS_STATUS_INVALID_ARGUMENT);
+	std::string seventeen_mib = "echo:" + std::string(17u << 20, 'x');
+	EXPECT_EQ(vorn_transfer(ctx, "svc", seventeen_mib.c_str(), buf, sizeof(buf)), UBUS_STATUS_INVALID_ARGUMENT);
+	EXPECT_EQ(vorn_send(ctx, "svc", seventeen_mib.c_str()), UBUS_STATUS_INVALID_ARGUMENT);
+	EXPECT_EQ(buf[0], '\0');
+	ASSERT_EQ(vorn_transfer(ctx, "svc", "echo:small", buf, sizeof(buf)), 0);
+	EXPECT_STREQ(buf, "small");
+
+	// Up to the 1 MiB buffer's worth of request text still crosses.
+	std::string big(1048575, 'y');
+	std::string request = "echo:" + big.substr(5);
+	std::string reply(1048576, '\0');
+	ASSERT_EQ(vorn_transfer(ctx, "svc", request.c_str(), reply.data(), static_cast<int>(reply.size())), 0);
+	EXPECT_EQ(strlen(reply.c_str()), big.size() - 5);
+	vorn_finalize(ctx);
+}
+
+} // namespace

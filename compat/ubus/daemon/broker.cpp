@@ -42,6 +42,7 @@ struct client {
 	size_t tx_offset = 0;
 	bool dirty = false;
 	bool want_write = false;
+	bool doomed = false; // to be dropped once the current batch is done
 	bool dead = false;
 };
 
@@ -128,20 +129,36 @@ void flush_dirty()
 	dirty.swap(g_dirty);
 	for (client *cl : dirty) {
 		cl->dirty = false;
-		if (!cl->dead && !flush(cl))
+		if (!cl->dead && (cl->doomed || !flush(cl)))
 			kill_client(cl);
+	}
+}
+
+// Marks a client to be dropped after the batch: dropping it at once would
+// change the registry under whoever is walking it (a lookup listing objects).
+void doom(client *cl)
+{
+	cl->doomed = true;
+	if (!cl->dirty) {
+		cl->dirty = true;
+		g_dirty.push_back(cl);
 	}
 }
 
 void send_frame(client *cl, const ubus_msghdr &hdr_host, const blob_attr *msg)
 {
-	if (!cl || cl->dead)
+	if (!cl || cl->dead || cl->doomed)
 		return;
 	size_t blob_bytes = blob_pad_len(msg);
 	size_t len = sizeof(ubus_msghdr) + blob_bytes;
-	if (cl->tx_len + len > kMaxQueuedBytes) {
-		kill_client(cl);
+	if (cl->tx_len - cl->tx_offset + len > kMaxQueuedBytes) {
+		doom(cl); // it stopped reading
 		return;
+	}
+	if (cl->tx_len + len > cl->tx_cap && cl->tx_offset > 0) {
+		memmove(cl->tx, cl->tx + cl->tx_offset, cl->tx_len - cl->tx_offset);
+		cl->tx_len -= cl->tx_offset;
+		cl->tx_offset = 0;
 	}
 	if (cl->tx_len + len > cl->tx_cap) {
 		size_t cap = cl->tx_cap ? cl->tx_cap : kRxChunk;
@@ -149,7 +166,7 @@ void send_frame(client *cl, const ubus_msghdr &hdr_host, const blob_attr *msg)
 			cap *= 2;
 		char *grown = static_cast<char *>(realloc(cl->tx, cap));
 		if (!grown) {
-			kill_client(cl);
+			doom(cl);
 			return;
 		}
 		cl->tx = grown;
@@ -372,7 +389,9 @@ int handle_invoke(client *cl, ubus_msghdr hdr, blob_attr *msg, blob_attr **attr)
 	return -1;
 }
 
-// Routes a callee's DATA or STATUS back to the caller named in the header.
+// Routes a callee's DATA or STATUS back to the caller named in the header. The
+// callee must own the object, or have been handed this very call (it may have
+// removed the object since).
 void handle_response(client *cl, ubus_msghdr hdr, blob_attr *msg, blob_attr **attr)
 {
 	if (!attr[UBUS_ATTR_OBJID])
@@ -382,19 +401,21 @@ void handle_response(client *cl, ubus_msghdr hdr, blob_attr *msg, blob_attr **at
 	if (hdr.type == UBUS_MSG_DATA && !attr[UBUS_ATTR_DATA])
 		return;
 	uint32_t objid = blob_get_u32(attr[UBUS_ATTR_OBJID]);
-	auto obj = g_objects.find(objid);
-	if (obj == g_objects.end() || obj->second->owner != cl)
-		return;
-	auto caller = g_clients.find(hdr.peer);
-	if (hdr.type == UBUS_MSG_STATUS) {
-		for (size_t i = 0; i < g_pending.size(); i++) {
-			const pending_call &p = g_pending[i];
-			if (p.caller == hdr.peer && p.seq == hdr.seq && p.object == objid) {
-				g_pending.erase(g_pending.begin() + static_cast<long>(i));
-				break;
-			}
+	size_t pending = g_pending.size();
+	for (size_t i = 0; i < g_pending.size(); i++) {
+		const pending_call &p = g_pending[i];
+		if (p.caller == hdr.peer && p.seq == hdr.seq && p.object == objid && p.callee == cl->id) {
+			pending = i;
+			break;
 		}
 	}
+	auto obj = g_objects.find(objid);
+	bool owner = obj != g_objects.end() && obj->second->owner == cl;
+	if (!owner && pending == g_pending.size())
+		return;
+	if (hdr.type == UBUS_MSG_STATUS && pending < g_pending.size())
+		g_pending.erase(g_pending.begin() + static_cast<long>(pending));
+	auto caller = g_clients.find(hdr.peer);
 	if (caller == g_clients.end())
 		return;
 	hdr.peer = objid;
@@ -501,7 +522,7 @@ void read_and_handle(client *cl)
 	}
 
 	size_t offset = 0;
-	while (!cl->dead) {
+	while (!cl->dead && !cl->doomed) {
 		long len = ubus_wire::frame_length(cl->rx + offset, cl->rx_len - offset, UBUS_MAX_WIRE_MSGLEN);
 		if (len < 0) {
 			kill_client(cl); // a frame that can never be valid: the stream cannot be resynchronised

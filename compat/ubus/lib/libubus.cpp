@@ -89,6 +89,8 @@ bool send_msg(ubus_context *ctx, uint8_t type, uint16_t seq, uint32_t peer, blob
 {
 	if (ctx->disconnected)
 		return false;
+	if (blob_raw_len(msg) > UBUS_MAX_WIRE_MSGLEN)
+		return false;
 	ubus_msghdr hdr = {0, type, htons(seq), htonl(peer)};
 	size_t blob_bytes = blob_pad_len(msg);
 	if (ctx->corked) {
@@ -256,6 +258,20 @@ void process_invoke_corked(ubus_context *ctx, received_msg *m)
 		flush_tx(ctx);
 }
 
+// Answers an invocation that cannot be queued, so its caller does not wait out its time-out.
+void refuse_invoke(ubus_context *ctx, received_msg *m, int status)
+{
+	blob_attr *attr[UBUS_ATTR_MAX];
+	ubus_wire::parse_attrs(m->blob(), attr);
+	if (!attr[UBUS_ATTR_OBJID])
+		return;
+	ubus_request_data req = {};
+	req.peer = m->hdr.peer;
+	req.seq = m->hdr.seq;
+	req.object = blob_get_u32(attr[UBUS_ATTR_OBJID]);
+	send_status(ctx, &req, status);
+}
+
 ubus_request *find_request(ubus_context *ctx, uint16_t seq, uint32_t peer)
 {
 	for (list_head *p = ctx->requests.next; p != &ctx->requests; p = p->next) {
@@ -267,6 +283,18 @@ ubus_request *find_request(ubus_context *ctx, uint16_t seq, uint32_t peer)
 }
 
 void process_pending(ubus_context *ctx);
+
+// Invocations queued while a request was in flight are handled once nothing is
+// in flight any more: from the loop when the socket is on it, else right away.
+void schedule_pending(ubus_context *ctx)
+{
+	if (ctx->stack_depth != 0 || list_empty(&ctx->pending))
+		return;
+	if (ctx->sock.registered)
+		uloop_timeout_set(&ctx->pending_timer, 0);
+	else
+		process_pending(ctx);
+}
 
 void pending_timer_cb(uloop_timeout *t)
 {
@@ -297,19 +325,22 @@ void dispatch(ubus_context *ctx, received_msg *m)
 		break;
 	}
 	case UBUS_MSG_INVOKE:
-		if (ctx->stack_depth > 0) {
+		if (ctx->stack_depth > 0 || !list_empty(&ctx->pending)) {
 			if (ctx->pending_count >= kMaxPendingInvokes) {
+				refuse_invoke(ctx, m, UBUS_STATUS_NO_MEMORY);
 				free(m);
 				break;
 			}
 			ctx->pending_count++;
 			list_add_tail(&m->list, &ctx->pending);
+			schedule_pending(ctx);
 			break;
 		}
 		ctx->stack_depth++;
 		process_invoke_corked(ctx, m);
 		ctx->stack_depth--;
 		free(m);
+		schedule_pending(ctx);
 		break;
 	default:
 		free(m);
@@ -351,10 +382,11 @@ void handle_socket(uloop_fd *u, unsigned int)
 		mark_lost(ctx);
 }
 
-void default_connection_lost(ubus_context *ctx)
+// The socket has already left the loop when this runs; ending a loop that is
+// not running is harmless, since uloop_run clears the flag when it starts.
+void default_connection_lost(ubus_context *)
 {
-	if (ctx->sock.registered)
-		uloop_end();
+	uloop_end();
 }
 
 // Replies usually come within tens of microseconds; checking for them briefly
@@ -410,12 +442,7 @@ int complete_request(ubus_context *ctx, ubus_request *req, int timeout_ms)
 	if (req->status_msg)
 		status = req->status_code;
 
-	if (ctx->stack_depth == 0 && !list_empty(&ctx->pending)) {
-		if (ctx->sock.registered)
-			uloop_timeout_set(&ctx->pending_timer, 0);
-		else
-			process_pending(ctx);
-	}
+	schedule_pending(ctx);
 	return status;
 }
 
@@ -618,6 +645,9 @@ void ubus_free(struct ubus_context *ctx)
 
 int ubus_add_object(struct ubus_context *ctx, struct ubus_object *obj)
 {
+	for (list_head *p = ctx->objects.next; p != &ctx->objects; p = p->next)
+		if (list_entry(p, ubus_object, list) == obj)
+			return UBUS_STATUS_INVALID_ARGUMENT;
 	blob_buf &b = msg_buf();
 	blob_buf_init(&b, 0);
 	if (obj->name)
@@ -683,12 +713,16 @@ int ubus_lookup_id(struct ubus_context *ctx, const char *path, uint32_t *id)
 int ubus_invoke(struct ubus_context *ctx, uint32_t obj, const char *method,
 		struct blob_attr *msg, ubus_data_handler_t cb, void *priv, int timeout)
 {
+	if (msg && blob_raw_len(msg) > UBUS_MAX_WIRE_MSGLEN - 256)
+		return UBUS_STATUS_INVALID_ARGUMENT; // larger than any peer accepts: never sent
 	blob_buf b = {};
 	blob_buf_init(&b, 0);
 	blob_put_int32(&b, UBUS_ATTR_OBJID, obj);
 	blob_put_string(&b, UBUS_ATTR_METHOD, method);
-	if (msg)
-		blob_put(&b, UBUS_ATTR_DATA, blob_data(msg), static_cast<unsigned>(blob_len(msg)));
+	if (msg && !blob_put(&b, UBUS_ATTR_DATA, blob_data(msg), static_cast<unsigned>(blob_len(msg)))) {
+		blob_buf_free(&b);
+		return UBUS_STATUS_NO_MEMORY;
+	}
 
 	ubus_request req = {};
 	req.data_cb = cb;
