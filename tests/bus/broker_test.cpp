@@ -15,13 +15,6 @@
 
 namespace {
 
-using clock_type = std::chrono::steady_clock;
-
-long elapsed_ms(clock_type::time_point since)
-{
-	return std::chrono::duration_cast<std::chrono::milliseconds>(clock_type::now() - since).count();
-}
-
 TEST_F(BusTest, HandlerMayNestATransferTowardsAnotherObject)
 {
 	start_service("outer");

@@ -9,13 +9,6 @@
 
 namespace {
 
-using clock_type = std::chrono::steady_clock;
-
-long elapsed_ms(clock_type::time_point since)
-{
-	return std::chrono::duration_cast<std::chrono::milliseconds>(clock_type::now() - since).count();
-}
-
 class NoDaemonFirst : public BusTest {
 protected:
 	NoDaemonFirst() { start_daemon_in_setup = false; }

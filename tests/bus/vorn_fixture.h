@@ -7,8 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
+
+using clock_type = std::chrono::steady_clock;
+
+inline long elapsed_ms(clock_type::time_point since)
+{
+	return std::chrono::duration_cast<std::chrono::milliseconds>(clock_type::now() - since).count();
+}
 
 class BusTest : public ::testing::Test {
 protected:

@@ -488,38 +488,8 @@ void on_client_event(uloop_fd *u, unsigned int events)
 void read_and_handle(client *cl)
 {
 
-	bool eof = false;
-	for (;;) {
-		if (cl->rx_cap - cl->rx_len < kRxChunk) {
-			size_t cap = cl->rx_cap ? cl->rx_cap * 2 : kRxChunk * 2;
-			if (cap > UBUS_MAX_WIRE_MSGLEN + kRxChunk * 2)
-				cap = UBUS_MAX_WIRE_MSGLEN + kRxChunk * 2;
-			if (cap <= cl->rx_cap)
-				break;
-			char *grown = static_cast<char *>(realloc(cl->rx, cap));
-			if (!grown) {
-				kill_client(cl);
-				return;
-			}
-			cl->rx = grown;
-			cl->rx_cap = cap;
-		}
-		size_t room = cl->rx_cap - cl->rx_len;
-		ssize_t n = recv(cl->fd.fd, cl->rx + cl->rx_len, room, MSG_DONTWAIT);
-		if (n > 0) {
-			cl->rx_len += static_cast<size_t>(n);
-			if (static_cast<size_t>(n) < room)
-				break; // drained; level-triggered polling reports anything newer
-			continue;
-		}
-		if (n == 0)
-			eof = true;
-		else if (errno == EINTR)
-			continue;
-		else if (errno != EAGAIN && errno != EWOULDBLOCK)
-			eof = true;
-		break;
-	}
+	bool eof = !ubus_wire::receive_into(cl->fd.fd, &cl->rx, &cl->rx_len, &cl->rx_cap, kRxChunk,
+					    UBUS_MAX_WIRE_MSGLEN + kRxChunk * 2);
 
 	size_t offset = 0;
 	while (!cl->dead && !cl->doomed) {

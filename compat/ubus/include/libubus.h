@@ -133,8 +133,8 @@ struct ubus_context {
 	void (*connection_lost)(struct ubus_context *ctx);
 	/* receive state of the connection */
 	char *rx_buf;
-	uint32_t rx_len;
-	uint32_t rx_cap;
+	size_t rx_len;
+	size_t rx_cap;
 	int pending_count;
 	bool disconnected;
 	/* replies of the invocation being handled, sent in one write when it completes */

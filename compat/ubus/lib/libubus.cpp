@@ -128,33 +128,8 @@ void mark_lost(ubus_context *ctx)
 // Reads what the socket holds into the receive buffer; false when the connection ended.
 bool fill_rx(ubus_context *ctx)
 {
-	for (;;) {
-		if (ctx->rx_cap - ctx->rx_len < kRxInitial) {
-			uint32_t cap = ctx->rx_cap ? ctx->rx_cap * 2 : kRxInitial * 4;
-			if (cap > UBUS_MAX_WIRE_MSGLEN * 2u + kRxInitial)
-				cap = UBUS_MAX_WIRE_MSGLEN * 2u + kRxInitial;
-			if (cap <= ctx->rx_cap)
-				return true; // full: let the caller consume frames first
-			char *grown = static_cast<char *>(realloc(ctx->rx_buf, cap));
-			if (!grown)
-				return false;
-			ctx->rx_buf = grown;
-			ctx->rx_cap = cap;
-		}
-		uint32_t room = ctx->rx_cap - ctx->rx_len;
-		ssize_t n = recv(ctx->sock.fd, ctx->rx_buf + ctx->rx_len, room, MSG_DONTWAIT);
-		if (n > 0) {
-			ctx->rx_len += static_cast<uint32_t>(n);
-			if (static_cast<uint32_t>(n) < room)
-				return true; // drained for now
-			continue;
-		}
-		if (n == 0)
-			return false;
-		if (errno == EINTR)
-			continue;
-		return errno == EAGAIN || errno == EWOULDBLOCK;
-	}
+	return ubus_wire::receive_into(ctx->sock.fd, &ctx->rx_buf, &ctx->rx_len, &ctx->rx_cap, kRxInitial,
+				       UBUS_MAX_WIRE_MSGLEN * 2u + kRxInitial);
 }
 
 // Takes the next complete frame out of the receive buffer.
@@ -177,8 +152,8 @@ received_msg *take_msg(ubus_context *ctx, bool *broken)
 	m->hdr.seq = ntohs(m->hdr.seq);
 	m->hdr.peer = ntohl(m->hdr.peer);
 	memcpy(m->blob(), ctx->rx_buf + ubus_wire::kHeaderSize, blob_len_bytes);
-	memmove(ctx->rx_buf, ctx->rx_buf + len, ctx->rx_len - static_cast<uint32_t>(len));
-	ctx->rx_len -= static_cast<uint32_t>(len);
+	memmove(ctx->rx_buf, ctx->rx_buf + len, ctx->rx_len - static_cast<size_t>(len));
+	ctx->rx_len -= static_cast<size_t>(len);
 	if (ctx->rx_len == 0 && ctx->rx_cap > kRxInitial * 16) {
 		free(ctx->rx_buf);
 		ctx->rx_buf = nullptr;

@@ -2,6 +2,7 @@
 #include "wire.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <poll.h>
@@ -70,6 +71,37 @@ void parse_attrs(blob_attr *msg, blob_attr *attrs[UBUS_ATTR_MAX])
 			continue;
 		if (attr_valid(id, pos) && !attrs[id])
 			attrs[id] = pos;
+	}
+}
+
+bool receive_into(int fd, char **buf, size_t *len, size_t *cap, size_t min_room, size_t max_cap)
+{
+	for (;;) {
+		if (*cap - *len < min_room) {
+			size_t grown_cap = *cap ? *cap * 2 : min_room * 4;
+			if (grown_cap > max_cap)
+				grown_cap = max_cap;
+			if (grown_cap <= *cap)
+				return true; // full: the caller consumes frames first
+			char *grown = static_cast<char *>(realloc(*buf, grown_cap));
+			if (!grown)
+				return false;
+			*buf = grown;
+			*cap = grown_cap;
+		}
+		size_t room = *cap - *len;
+		ssize_t n = recv(fd, *buf + *len, room, MSG_DONTWAIT);
+		if (n > 0) {
+			*len += static_cast<size_t>(n);
+			if (static_cast<size_t>(n) < room)
+				return true; // drained; level-triggered polling reports anything newer
+			continue;
+		}
+		if (n == 0)
+			return false;
+		if (errno == EINTR)
+			continue;
+		return errno == EAGAIN || errno == EWOULDBLOCK;
 	}
 }
 

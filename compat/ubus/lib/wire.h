@@ -17,6 +17,10 @@ long frame_length(const char *data, size_t avail, size_t max_len);
 // Attributes of a received message blob, indexed by ubus_msg_attr.
 void parse_attrs(blob_attr *msg, blob_attr *attrs[UBUS_ATTR_MAX]);
 
+// Appends what the socket holds to a growable buffer (kept below max_cap).
+// Returns false when the peer closed the connection or it failed.
+bool receive_into(int fd, char **buf, size_t *len, size_t *cap, size_t min_room, size_t max_cap);
+
 // Writes the whole buffer pair to a socket that may be non-blocking,
 // waiting for it to drain at most timeout_ms. Returns false on failure.
 bool write_all(int fd, const void *a, size_t alen, const void *b, size_t blen, int timeout_ms);
