@@ -18,6 +18,9 @@ namespace {
 constexpr int kMaxEvents = 16;
 
 int g_epoll_fd = -1;
+// Written by the signal handler so that a signal arriving just before the
+// loop blocks still wakes it.
+int g_signal_pipe[2] = {-1, -1};
 LIST_HEAD(g_timeouts);
 
 // Events fetched by the current epoll_wait; entries are cleared when their
@@ -52,8 +55,19 @@ bool time_before(const timeval *a, const timeval *b)
 
 void on_terminate_signal(int signo)
 {
+	int saved = errno;
 	g_status = signo;
 	uloop_cancelled = true;
+	if (g_signal_pipe[1] >= 0)
+		(void) !write(g_signal_pipe[1], "", 1);
+	errno = saved;
+}
+
+void drain_signal_pipe()
+{
+	char buf[16];
+	while (read(g_signal_pipe[0], buf, sizeof(buf)) > 0) {
+	}
 }
 
 void setup_signals(bool add)
@@ -99,10 +113,17 @@ void process_timeouts()
 	}
 }
 
+int wait_events(epoll_event *events, int timeout_ms)
+{
+	if (uloop_cancelled)
+		return 0;
+	return epoll_wait(g_epoll_fd, events, kMaxEvents, timeout_ms);
+}
+
 void dispatch_fd_events(int timeout_ms)
 {
 	epoll_event events[kMaxEvents];
-	int n = epoll_wait(g_epoll_fd, events, kMaxEvents, timeout_ms);
+	int n = wait_events(events, timeout_ms);
 	if (n <= 0)
 		return;
 
@@ -110,6 +131,11 @@ void dispatch_fd_events(int timeout_ms)
 	for (int i = 0; i < n; i++) {
 		auto *u = static_cast<uloop_fd *>(events[i].data.ptr);
 		unsigned ev = 0;
+		if (!u) {
+			drain_signal_pipe();
+			g_fetched[i] = {nullptr, 0};
+			continue;
+		}
 		if (events[i].events & (EPOLLERR | EPOLLHUP))
 			u->error = true;
 		if (events[i].events & EPOLLRDHUP)
@@ -142,7 +168,15 @@ int uloop_init(void)
 	if (g_epoll_fd >= 0)
 		return 0;
 	g_epoll_fd = epoll_create1(EPOLL_CLOEXEC);
-	return g_epoll_fd < 0 ? -1 : 0;
+	if (g_epoll_fd < 0)
+		return -1;
+	if (pipe2(g_signal_pipe, O_NONBLOCK | O_CLOEXEC) == 0) {
+		epoll_event ev = {};
+		ev.events = EPOLLIN;
+		ev.data.ptr = nullptr;
+		epoll_ctl(g_epoll_fd, EPOLL_CTL_ADD, g_signal_pipe[0], &ev);
+	}
+	return 0;
 }
 
 int uloop_fd_add(struct uloop_fd *sock, unsigned int flags)
@@ -288,6 +322,11 @@ void uloop_done(void)
 	if (g_epoll_fd >= 0) {
 		close(g_epoll_fd);
 		g_epoll_fd = -1;
+	}
+	for (int &fd : g_signal_pipe) {
+		if (fd >= 0)
+			close(fd);
+		fd = -1;
 	}
 	while (!list_empty(&g_timeouts)) {
 		uloop_timeout *t = list_first_entry(&g_timeouts, uloop_timeout, list);
