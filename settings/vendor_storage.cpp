@@ -60,6 +60,17 @@ unique_fd open_vendor_device()
 	return fd;
 }
 
+// A request record for one item, data area cleared.
+vendor_req make_request(int id, std::size_t len)
+{
+	vendor_req req;
+	std::memset(&req, 0, sizeof(req));
+	req.tag = kVendorTag;
+	req.id = static_cast<std::uint16_t>(id);
+	req.len = static_cast<std::uint16_t>(len);
+	return req;
+}
+
 } // namespace
 
 int vendor_storage_read(int id, std::uint8_t *buf, std::size_t cap)
@@ -67,11 +78,7 @@ int vendor_storage_read(int id, std::uint8_t *buf, std::size_t cap)
 	unique_fd fd = open_vendor_device();
 	if (!fd.valid())
 		return -1;
-	vendor_req req;
-	std::memset(&req, 0, sizeof(req));
-	req.tag = kVendorTag;
-	req.id = static_cast<std::uint16_t>(id);
-	req.len = kReadCapacity;
+	vendor_req req = make_request(id, kReadCapacity);
 	const int ret = ioctl(fd.get(), kVendorReadRequest, &req);
 	if (ret != 0) {
 		svc_log(kLogError, "vendor read error %d", ret);
@@ -93,12 +100,8 @@ int vendor_storage_write(int id, const void *data)
 	unique_fd fd = open_vendor_device();
 	if (!fd.valid())
 		return -1;
-	vendor_req req;
-	std::memset(&req, 0, sizeof(req));
-	req.tag = kVendorTag;
-	req.id = static_cast<std::uint16_t>(id);
 	const std::size_t len = id == VENDOR_SN_ID ? strnlen(static_cast<const char *>(data), kVendorDataSize) : kMacSize;
-	req.len = static_cast<std::uint16_t>(len);
+	vendor_req req = make_request(id, len);
 	std::memcpy(req.data, data, len);
 	if (ioctl(fd.get(), kVendorWriteRequest, &req) != 0) {
 		svc_log(kLogError, "vendor write error");
