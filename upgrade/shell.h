@@ -1,0 +1,26 @@
+// Commands of the upgrade service: the pipe runner, and texts from the
+// package passed to the shell as plain words.
+#pragma once
+
+#include <cstddef>
+
+// Every command is built in a buffer of this size.
+inline constexpr std::size_t kCommandSize = 256;
+
+// Runs cmd through a read pipe. With out, each output line replaces the
+// previous one there, so the last line remains; the output is read to its
+// end either way. Returns the pipe's close status, or -1 when it cannot open.
+int upgradesvc_excute_cmd(const char *cmd, char *out, std::size_t out_size);
+
+// Writes text into dst as one shell word: unchanged when it holds only
+// characters the shell takes literally, else in single quotes. A trailing
+// newline stays outside the quotes, where it ends the command as before.
+// False when the word does not fit.
+bool shell_word(char *dst, std::size_t size, const char *text);
+
+// Formats a command into cmd (kCommandSize bytes); false, logged, when it
+// would be cut, so a cut command never runs.
+bool format_command(char *cmd, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+// Runs cmd with the system shell; the status is not used.
+void run_shell(const char *cmd);

@@ -1,0 +1,8 @@
+// Log lines of the upgrade service: the level word (padded to seven
+// characters) is part of each format, followed by the operation's name and
+// the line of the message site, all to syslog (user, notice).
+#pragma once
+
+#include <syslog.h>
+
+#define UPGRADE_LOG(format, ...) syslog(LOG_USER | LOG_NOTICE, format, __func__, __LINE__ __VA_OPT__(, ) __VA_ARGS__)
