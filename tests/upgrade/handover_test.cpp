@@ -1,0 +1,90 @@
+// The upgrade hand-over end to end: "dev.power" "upgrade" to "Setting", the
+// supervisor starts upgradesvc, which flashes and reports back; the settings
+// service reboots after success and lights the status lines after failure.
+#include <string>
+#include <vector>
+
+#include "upgrade_scenario.h"
+
+using namespace upgrade_scenario;
+
+namespace {
+
+constexpr const char *kUpgrade = "{\"key\":\"dev.power\",\"action\":\"upgrade\"}";
+constexpr const char *kOk = "{\"code\": 0, \"error\": \"ok\", \"body\": {} }";
+// The hand-over answers once the hardware monitor is stopped, which takes the
+// supervisor many seconds on a loaded machine.
+constexpr int kHandOverSeconds = 60;
+constexpr const char *kFlash = "kx_upgrade_psu 1 88 0 /userdata/upgrade/G1.bin gosPower";
+
+// Commands recorded after the first one equal to start, in order.
+std::vector<std::string> commands_from(const std::vector<std::string> &all, const std::string &start)
+{
+	std::vector<std::string> out;
+	bool seen = false;
+	for (const std::string &c : all) {
+		seen = seen || c == start;
+		if (seen)
+			out.push_back(c);
+	}
+	return out;
+}
+
+} // namespace
+
+class UpgradeHandOver : public UpgradeScenario {
+protected:
+	twin::BootOptions options() override
+	{
+		twin::BootOptions opts;
+		opts.programs = {"kx_hwmond", "cfgsvc"};
+		return opts;
+	}
+
+	bool wait_served()
+	{
+		for (int i = 0; i < 200; ++i) {
+			if (!twin().call("Setting", "{\"key\":\"lists\",\"action\":\"get\"}", 5).empty())
+				return true;
+			twin().exec("sleep 0.1");
+		}
+		return false;
+	}
+
+	std::string last_value(int line)
+	{
+		std::string value;
+		for (const twin::GpioWrite &w : twin().gpio_record())
+			if (w.line == line && w.file == "value")
+				value = w.value;
+		return value;
+	}
+};
+
+TEST_F(UpgradeHandOver, AFailedFlashLightsTheStatusLinesAndASuccessfulOneReboots)
+{
+	ASSERT_TRUE(wait_served());
+
+	twin().write_file("/run/kxsim/state/kx_upgrade_psu.status", "1\n");
+	make_package({{"G1.bin", "image"}, {"psu.cfg", psu_cfg("type=gosPower", "G1.bin", "image")}});
+	ASSERT_EQ(twin().call("Setting", kUpgrade, kHandOverSeconds), kOk);
+	ASSERT_TRUE(twin().wait_log("Error code: 210, Power upgrade failed!", 30000));
+	EXPECT_TRUE(twin().wait_log("__setting_server parse :" + report(-1), 1000));
+	EXPECT_EQ(last_value(1), "1");
+	EXPECT_EQ(last_value(2), "1");
+	std::vector<std::string> after = commands_from(twin().command_record(), "supervisorctl start upgradesvc");
+	EXPECT_EQ(after, (std::vector<std::string>{"supervisorctl start upgradesvc", kFlash}));
+	EXPECT_EQ(twin().program_status("kx_hwmond"), "STOPPED");
+
+	twin().write_file("/run/kxsim/state/kx_upgrade_psu.status", "0\n");
+	make_package({{"G1.bin", "image"}, {"psu.cfg", psu_cfg("type=gosPower", "G1.bin", "image")}});
+	ASSERT_EQ(twin().call("Setting", kUpgrade, kHandOverSeconds), kOk);
+	ASSERT_TRUE(twin().wait_command("reboot", 30000));
+	EXPECT_TRUE(twin().wait_log("Power upgrade successful!", 1000));
+	EXPECT_TRUE(twin().wait_log("send upgrade result succussfully", 1000));
+	after = commands_from(twin().command_record(), "supervisorctl stop kx_hwmond");
+	ASSERT_GE(after.size(), 3u);
+	EXPECT_EQ(std::vector<std::string>(after.end() - 3, after.end()),
+		  (std::vector<std::string>{"supervisorctl start upgradesvc", kFlash, "reboot"}));
+	EXPECT_TRUE(upgrade_dir().empty());
+}
