@@ -221,3 +221,33 @@ TEST_F(UpgradeRun, NamesAndTypesFromThePackageReachTheToolAsTextAndRunNothing)
 	EXPECT_FALSE(twin().file_exists("/tmp/x"));
 	EXPECT_FALSE(twin().file_exists("/tmp/y"));
 }
+
+TEST_F(UpgradeRun, WithoutBusDaemonItLogsAndEndsWithMinusOneLeavingThePackage)
+{
+	make_package({{"G1.bin", "image"}, {"psu.cfg", psu_cfg("type=gosPower", "G1.bin", "image")}});
+	// A private mount namespace inside the twin hides the daemon's socket.
+	const twin::ExecResult run =
+		twin().exec("unshare -m sh -c 'mount -t tmpfs none /var/run/ubus && exec /usr/bin/upgradesvc'");
+	EXPECT_EQ(run.status, 255) << run.err;
+	EXPECT_TRUE(twin().wait_log("upgradesvc: ERROR  : main LINE:", 2000));
+	EXPECT_TRUE(twin().wait_log(" Failed to initialize vorn. ", 2000));
+	EXPECT_EQ(upgrade_dir(), std::vector<std::string>{"update.zip"});
+	EXPECT_TRUE(flashes().empty());
+}
+
+TEST_F(UpgradeRun, ABusConnectionLostDuringTheReportIsLoggedAndTheTriesEnd)
+{
+	// A "Setting" that takes the request and never answers, then the daemon goes away.
+	ASSERT_EQ(twin().exec("/usr/lib/kxsim/bin/twin_miner Setting >/dev/null 2>&1 & echo $! > /tmp/setting.pid; "
+			      "for i in $(seq 100); do ubus list Setting >/dev/null 2>&1 && break; sleep 0.05; done; "
+			      "kill -STOP $(cat /tmp/setting.pid)")
+			  .status,
+		  0);
+	twin().exec("/usr/bin/upgradesvc >/dev/null 2>&1 &");
+	ASSERT_TRUE(twin().wait_log("  upgrade FAILED  !!!! ", 10000));
+	twin().exec("sleep 0.3; kill $(pidof ubusd)");
+	EXPECT_TRUE(twin().wait_log("upgradesvc: ERROR  : upgradesvc_connection_lost LINE:", 5000));
+	EXPECT_TRUE(twin().wait_log(" warnning: vorn connection lost!", 1000));
+	EXPECT_TRUE(twin().wait_log(" try 4 send upgrade result  ", 5000));
+	EXPECT_EQ(twin().logs().find("send upgrade result succussfully"), std::string::npos);
+}
