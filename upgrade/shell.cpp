@@ -76,7 +76,7 @@ bool shell_word(char *dst, std::size_t size, const char *text)
 	return fits;
 }
 
-bool format_command(char *cmd, const char *format, ...)
+bool format_command(const char *operation, char *cmd, const char *format, ...)
 {
 	va_list args;
 	va_start(args, format);
@@ -84,7 +84,7 @@ bool format_command(char *cmd, const char *format, ...)
 	va_end(args);
 	if (length >= 0 && static_cast<std::size_t>(length) < kCommandSize)
 		return true;
-	UPGRADE_LOG("ERROR  : %s LINE:%d command too long for %s\n", format);
+	UPGRADE_LOG_FOR(operation, "ERROR  : %s LINE:%d command too long for %s\n", format);
 	cmd[0] = '\0';
 	return false;
 }

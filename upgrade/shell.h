@@ -18,9 +18,9 @@ int upgradesvc_excute_cmd(const char *cmd, char *out, std::size_t out_size);
 // False when the word does not fit.
 bool shell_word(char *dst, std::size_t size, const char *text);
 
-// Formats a command into cmd (kCommandSize bytes); false, logged, when it
-// would be cut, so a cut command never runs.
-bool format_command(char *cmd, const char *format, ...) __attribute__((format(printf, 2, 3)));
+// Formats a command into cmd (kCommandSize bytes); false, logged for the
+// calling operation, when it would be cut, so a cut command never runs.
+bool format_command(const char *operation, char *cmd, const char *format, ...) __attribute__((format(printf, 3, 4)));
 
 // Runs cmd with the system shell; the status is not used.
 void run_shell(const char *cmd);

@@ -5,4 +5,7 @@
 
 #include <syslog.h>
 
-#define UPGRADE_LOG(format, ...) syslog(LOG_USER | LOG_NOTICE, format, __func__, __LINE__ __VA_OPT__(, ) __VA_ARGS__)
+#define UPGRADE_LOG(format, ...) UPGRADE_LOG_FOR(__func__, format __VA_OPT__(, ) __VA_ARGS__)
+// For helpers that log on behalf of the operation that called them.
+#define UPGRADE_LOG_FOR(operation, format, ...) \
+	syslog(LOG_USER | LOG_NOTICE, format, operation, __LINE__ __VA_OPT__(, ) __VA_ARGS__)

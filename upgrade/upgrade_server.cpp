@@ -49,12 +49,12 @@ int upgradesvc_server(upgrade_record &rec)
 	}
 
 	char cmd[kCommandSize];
-	if (format_command(cmd, "unzip -o -q %s -d %s", kPackagePath, kUpgradeDir))
+	if (format_command(__func__, cmd, "unzip -o -q %s -d %s", kPackagePath, kUpgradeDir))
 		run_shell(cmd);
 	upgradesvc_get_fw_cfg(rec);
 	result = upgradesvc_main_ctrl(rec, result);
 
-	if (format_command(cmd, "rm -f  %s %s %s*.bin", kPackagePath, "/userdata/psu.cfg", "/userdata/"))
+	if (format_command(__func__, cmd, "rm -f  %s %s %s*.bin", kPackagePath, "/userdata/psu.cfg", "/userdata/"))
 		run_shell(cmd);
 	UPGRADE_LOG("INFO   : %s LINE:%d  upgrade server exit \n");
 	return result;

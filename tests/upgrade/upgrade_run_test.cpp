@@ -99,7 +99,7 @@ TEST_F(UpgradeRun, PackagesThatFlashNothingReportTheirResultAndKeepTheUnpackedFi
 	wrong_name.name_md5 = md5("G2.bin");
 	cfg_fields fp_only{.file_md5 = md5("boco"), .name_md5 = md5("FP1.bin")};
 
-	const std::vector<package_case> cases = {
+	std::vector<package_case> cases = {
 		{"no psu.cfg", {{"G1.bin", fw}}, 0,
 		 {"ERROR  : upgradesvc_get_fw_cfg LINE:", "  can not open /userdata/upgrade/psu.cfg errno:2",
 		  "ERROR  : upgradesvc_main_ctrl LINE:", "  unkown fw class :0", "  upgrade  succussfully !!!! "},
@@ -126,6 +126,19 @@ TEST_F(UpgradeRun, PackagesThatFlashNothingReportTheirResultAndKeepTheUnpackedFi
 		 {"pStrDirent->d_name = FP1.bin ", "pStrDirent->d_name = G1.img ", "bIsHaveBusNum[1] bIsHaveAdress[1] "},
 		 {"FP1.bin", "G1.img", "psu.cfg"}},
 	};
+	// A name beyond its 63-character field, and one whose quoted form overflows the flash command:
+	// neither runs cut.
+	const std::string long_name = "G" + std::string(60, 'a') + ".bin";
+	const std::string quotes_name = "G" + std::string(50, '\'') + ".bin";
+	const cfg_fields long_cfg{.file_md5 = fw_md5, .name_md5 = md5(long_name)};
+	const cfg_fields quotes_cfg{.file_md5 = fw_md5, .name_md5 = md5(quotes_name)};
+	cases.push_back({"name too long", {{long_name, fw}, {"psu.cfg", cfg_text(long_cfg)}}, -1,
+			 {"WARNING: upgradesvc_get_fw_path LINE:", "name too long, skipped " + long_name},
+			 {long_name, "psu.cfg"}});
+	cases.push_back({"flash command too long", {{quotes_name, fw}, {"psu.cfg", cfg_text(quotes_cfg)}}, -1,
+			 {"md5 check success", "ERROR  : upgradesvc_psu LINE:", "command too long for kx_upgrade_psu %d %d %d %s %s",
+			  "command too long for rm -rf %s %s ", "  update psu failed, status:-1 "},
+			 {quotes_name, "psu.cfg"}});
 	for (const package_case &c : cases) {
 		put_userdata_leftovers();
 		make_package(c.files);
