@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -31,6 +30,24 @@ inline std::string report(int value)
 	return "{\"key\":\"dev.power\",\"action\":\"ack\",\"body\":{\"upgrade\":" + std::to_string(value) + "}}";
 }
 
+inline void expect_logged(const std::string &log, const std::vector<std::string> &needles, const std::string &what)
+{
+	for (const std::string &needle : needles)
+		EXPECT_NE(log.find(needle), std::string::npos) << what << ": " << needle << "\n" << log;
+}
+
+struct cfg_fields {
+	std::string type = "type=gosPower";
+	std::string keys = "busNum=1\naddress=88\n";
+	std::string file_md5;
+	std::string name_md5;
+};
+
+inline std::string cfg_text(const cfg_fields &f)
+{
+	return f.type + "\n" + f.keys + "fileMD5=" + f.file_md5 + "\nfileNameMD5=" + f.name_md5 + "\n";
+}
+
 struct upgrade_run {
 	int status;
 	std::string log;                  // syslog lines of this run
@@ -39,13 +56,14 @@ struct upgrade_run {
 
 class UpgradeScenario : public twin::TwinTest {
 protected:
-	// A stand-in "Setting" that records every request and answers ok.
+	// A stand-in "Setting" that records every request and answers ok; its pid in /tmp/setting.pid.
 	void start_recording_setting()
 	{
-		const twin::ExecResult started = twin().exec(
-			"/usr/lib/kxsim/bin/twin_miner Setting >/dev/null 2>&1 & "
-			"for i in $(seq 100); do ubus list Setting >/dev/null 2>&1 && exit 0; sleep 0.05; done; exit 1");
-		ASSERT_EQ(started.status, 0) << "the recording Setting never registered";
+		ASSERT_EQ(twin().exec("/usr/lib/kxsim/bin/twin_miner Setting >/dev/null 2>&1 & echo $! > /tmp/setting.pid; "
+				      "for i in $(seq 100); do ubus list Setting >/dev/null 2>&1 && exit 0; sleep 0.05; done; "
+				      "exit 1")
+				  .status,
+			  0);
 	}
 
 	// Packs files (name, content) into /userdata/upgrade/update.zip. Names go
@@ -62,36 +80,32 @@ protected:
 		ASSERT_EQ(packed.status, 0) << packed.err;
 	}
 
-	// MD5 digest of a text, by md5sum inside the twin.
 	std::string md5(const std::string &text)
 	{
 		twin().write_file("/tmp/md5.in", text);
 		return twin().exec("md5sum /tmp/md5.in").out.substr(0, 32);
 	}
 
-	// A psu.cfg for a file: type line, bus 1, address 88, both digests right.
-	std::string psu_cfg(const std::string &type_line, const std::string &file_name, const std::string &content,
-			    const std::string &extra = "")
+	// A gosPower configuration on bus 1, address 88, with both digests right for the file.
+	std::string psu_cfg(const std::string &type_line, const std::string &name, const std::string &content)
 	{
-		return type_line + "\nbusNum=1\naddress=88\n" + extra + "fileMD5=" + md5(content) +
-		       "\nfileNameMD5=" + md5(file_name) + "\n";
+		return cfg_text({.type = type_line, .file_md5 = md5(content), .name_md5 = md5(name)});
 	}
 
 	upgrade_run run_upgrade()
 	{
-		const std::string before = twin().read_file(kSyslog);
+		const std::size_t log_before = twin().read_file(kSyslog).size();
 		const std::size_t reports_before = lines_of(twin().read_file(kRecord)).size();
 		upgrade_run run{};
 		run.status = twin().exec("cd /tmp && /usr/bin/upgradesvc").status;
-		std::string log = twin().read_file(kSyslog);
-		run.log = log.substr(std::min(before.size(), log.size()));
+		const std::string log = twin().read_file(kSyslog);
+		run.log = log.substr(std::min(log_before, log.size()));
 		const std::vector<std::string> reports = lines_of(twin().read_file(kRecord));
-		run.reports.assign(reports.begin() + static_cast<long>(std::min(reports_before, reports.size())),
-				   reports.end());
+		if (reports.size() > reports_before)
+			run.reports.assign(reports.begin() + static_cast<long>(reports_before), reports.end());
 		return run;
 	}
 
-	// Names in /userdata/upgrade, sorted.
 	std::vector<std::string> upgrade_dir() { return lines_of(twin().exec("ls -A /userdata/upgrade").out); }
 
 	// kx_upgrade_psu calls seen by the twin's fake tool, in order.
