@@ -1,0 +1,12 @@
+// The working child: bus start-up, then the poll loop.
+#pragma once
+
+namespace thermguard {
+
+// Never returns.
+[[noreturn]] void guard_child_main();
+
+// One pass of the poll loop, waits included.
+void poll_once();
+
+}  // namespace thermguard
