@@ -92,3 +92,44 @@ TEST_F(Watch, KilledChildIsForkedAgain)
 }
 
 }  // namespace
+
+namespace {
+
+using namespace guard_twin;
+
+// No bus daemon: five start-up attempts 10 s apart, a reboot request, and a child that polls on
+// without a connection, each poll a failed transfer, until the lost-hwmond reboot.
+TEST(NoBus, FiveStartAttemptsThenPollsWithoutAConnection)
+{
+	twin::BootOptions o;
+	o.faketime = {"thermguard"};
+	o.faketime_speed = 20;
+	std::unique_ptr<twin::Twin> t = twin::Twin::boot(o);
+	ASSERT_EQ(t->exec("kill $(pidof ubusd)").status, 0);
+	ASSERT_TRUE(t->start_program("thermguard"));
+	ASSERT_TRUE(wait_guard(*t, "kx_hwmond is not available", 1, 30000));
+	std::vector<std::string> lines = guard_lines(*t);
+	std::vector<std::string> starts = lines_with(lines, "ubus initialization failed ");
+	ASSERT_EQ(starts.size(), 6u);
+	for (int i = 0; i < 5; i++)
+		EXPECT_NE(starts[(size_t)i].find("ubus initialization failed " + std::to_string(i) + " / 5 times."),
+			  std::string::npos)
+			<< starts[(size_t)i];
+	EXPECT_NE(starts[5].find("ubus initialization failed 5 times, system reboot will take place immediately"),
+		  std::string::npos);
+	for (size_t i = 1; i < 5; i++) {
+		long gap = program_time(starts[i]) - program_time(starts[i - 1]);
+		EXPECT_GE(gap, 10);
+		EXPECT_LE(gap, 11);
+	}
+	EXPECT_EQ(lines_with(lines, kBusError).size(), 5u);
+	EXPECT_EQ(lines_with(lines, "child process exited").size(), 0u);
+	ASSERT_TRUE(wait_guard(*t, kBusError, 7, 10000));
+	EXPECT_EQ(commands_with(*t, "reboot").size(), 2u);
+	if (HasFailure()) {
+		t->keep_run_dir(true);
+		printf("%s\n", t->logs().c_str());
+	}
+}
+
+}  // namespace
