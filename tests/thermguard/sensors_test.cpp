@@ -34,7 +34,7 @@ TEST_F(MissingOutlet, EveryPollIsIncompleteAndEveryTenthWarns)
 	std::vector<std::string> warnings = lines_with(lines, warning);
 	long gap = program_time(warnings[1]) - program_time(warnings[0]);
 	EXPECT_GE(gap, 10);
-	EXPECT_LE(gap, 11);
+	EXPECT_LE(gap, 12);
 	size_t polls = 0;
 	for (const std::string &l : lines) {
 		if (l.find(warning) != std::string::npos)
@@ -81,7 +81,7 @@ TEST(NoSensors, PollsEverySixtyOneSeconds)
 	ASSERT_GE(at.size(), 3u);
 	for (size_t i = 1; i < at.size(); i++) {
 		EXPECT_GE(at[i] - at[i - 1], 61000) << i;
-		EXPECT_LE(at[i] - at[i - 1], 63000) << i;
+		EXPECT_LE(at[i] - at[i - 1], 63500) << i;
 	}
 	EXPECT_TRUE(lines_with(guard_lines(*t), "min = ").empty());
 	EXPECT_TRUE(lines_with(guard_lines(*t), "Degree").empty());
