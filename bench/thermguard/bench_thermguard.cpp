@@ -7,41 +7,20 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "../proc_stats.h"
 #include "twin.h"
 
 namespace {
 
+using bench::cpu_ticks;
+using bench::field_kib;
+
 constexpr const char *kVolOut = "/sys/class/hwmon/hwmon1/vol_out1";
 const char *const kMiners[] = {"miner.ttyS0", "miner.ttyS1", "miner.ttyS3", "miner.ttyS5"};
-
-long field_kib(const std::string &status, const std::string &name)
-{
-	size_t at = status.find(name + ":");
-	return at == std::string::npos ? -1 : atol(status.c_str() + at + name.size() + 1);
-}
-
-// utime + stime in clock ticks from /proc/<pid>/stat.
-long cpu_ticks(const std::string &stat)
-{
-	size_t close = stat.rfind(')');
-	if (close == std::string::npos)
-		return -1;
-	std::istringstream in(stat.substr(close + 2));
-	std::string f;
-	long utime = 0, stime = 0;
-	for (int i = 3; i <= 15 && in >> f; i++) {
-		if (i == 14)
-			utime = atol(f.c_str());
-		if (i == 15)
-			stime = atol(f.c_str());
-	}
-	return utime + stime;
-}
 
 std::string trimmed(std::string v)
 {

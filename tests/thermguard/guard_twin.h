@@ -27,6 +27,17 @@ const std::vector<std::string> kMinerStops = {
 // slot 4 feeds outlet_temp1 of boards 2 and 4, slot 7 their inlet_temp1.
 const char *const kSensorDirs[8] = {"5-0048", "5-0049", "5-004a", "5-004c", "4-0048", "4-0049", "4-004a", "4-004c"};
 
+// kx_hwmond, then thermguard with its clock sped up; the scenarios assert on the guard's own times.
+inline twin::BootOptions guard_boot(double speed, const std::string &machine = "")
+{
+	twin::BootOptions o;
+	o.programs = {"kx_hwmond", "thermguard"};
+	o.faketime = {"thermguard"};
+	o.faketime_speed = speed;
+	o.machine = machine;
+	return o;
+}
+
 inline std::vector<std::string> split_lines(const std::string &text)
 {
 	std::vector<std::string> lines;

@@ -20,15 +20,7 @@ std::string trimmed(std::string v)
 
 class Overtemp : public twin::TwinTest {
 protected:
-	twin::BootOptions options() override
-	{
-		twin::BootOptions o;
-		o.programs = {"kx_hwmond", "thermguard"};
-		o.faketime = {"thermguard"};
-		o.faketime_speed = kSpeed;
-		o.machine = machine();
-		return o;
-	}
+	twin::BootOptions options() override { return guard_boot(kSpeed, machine()); }
 	virtual std::string machine() { return ""; }
 	void SetUp() override
 	{

@@ -9,15 +9,7 @@ constexpr double kSpeed = 5;
 
 class Sensors : public twin::TwinTest {
 protected:
-	twin::BootOptions options() override
-	{
-		twin::BootOptions o;
-		o.programs = {"kx_hwmond", "thermguard"};
-		o.faketime = {"thermguard"};
-		o.faketime_speed = kSpeed;
-		o.machine = machine();
-		return o;
-	}
+	twin::BootOptions options() override { return guard_boot(kSpeed, machine()); }
 	virtual std::string machine() { return ""; }
 };
 

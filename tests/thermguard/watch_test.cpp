@@ -10,14 +10,7 @@ constexpr const char *kBusError = "get hash_boards.all ubus receive error.";
 
 class Watch : public twin::TwinTest {
 protected:
-	twin::BootOptions options() override
-	{
-		twin::BootOptions o;
-		o.programs = {"kx_hwmond", "thermguard"};
-		o.faketime = {"thermguard"};
-		o.faketime_speed = kSpeed;
-		return o;
-	}
+	twin::BootOptions options() override { return guard_boot(kSpeed); }
 	void SetUp() override
 	{
 		twin::TwinTest::SetUp();
