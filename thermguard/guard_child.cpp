@@ -138,8 +138,7 @@ void evaluate_temps()
 	cut_main_power(s.max);
 }
 
-}  // namespace
-
+// One pass of the poll loop, waits included.
 void poll_once()
 {
 	switch (parse_hashboard_temp()) {
@@ -156,6 +155,8 @@ void poll_once()
 		break;
 	}
 }
+
+}  // namespace
 
 void guard_child_main()
 {

@@ -6,7 +6,4 @@ namespace thermguard {
 // Never returns.
 [[noreturn]] void guard_child_main();
 
-// One pass of the poll loop, waits included.
-void poll_once();
-
 }  // namespace thermguard

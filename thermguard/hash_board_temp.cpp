@@ -4,7 +4,7 @@
 #include "guard_state.h"
 #include "hwmond_link.h"
 #include "int_text.h"
-#include "json_member.h"
+#include "json_owner.h"
 #include "tg_log.h"
 
 namespace thermguard {

@@ -1,4 +1,4 @@
-// Owner of parsed replies and typed member access.
+// Owner of a parsed reply: released on every path.
 #pragma once
 
 #include <jansson.h>
