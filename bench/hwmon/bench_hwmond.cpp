@@ -4,43 +4,18 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <sstream>
 #include <string>
 #include <thread>
 
+#include "../proc_stats.h"
 #include "twin.h"
 
 #ifndef HWMON_BENCH_CLIENT
 #error "HWMON_BENCH_CLIENT must name the client binary"
 #endif
 
-namespace {
-
-long field_kib(const std::string &status, const std::string &name)
-{
-	size_t at = status.find(name + ":");
-	return at == std::string::npos ? -1 : atol(status.c_str() + at + name.size() + 1);
-}
-
-// utime + stime in clock ticks from /proc/<pid>/stat.
-long cpu_ticks(const std::string &stat)
-{
-	size_t close = stat.rfind(')');
-	if (close == std::string::npos)
-		return -1;
-	std::istringstream in(stat.substr(close + 2));
-	std::string f;
-	long utime = 0, stime = 0;
-	for (int i = 3; i <= 15 && in >> f; i++) {
-		if (i == 14)
-			utime = atol(f.c_str());
-		if (i == 15)
-			stime = atol(f.c_str());
-	}
-	return utime + stime;
-}
-
-}  // namespace
+using bench::cpu_ticks;
+using bench::field_kib;
 
 int main(int argc, char **argv)
 {

@@ -1,0 +1,132 @@
+// Boots a twin running kx_hwmond, thermguard and the four mining stand-ins; measures the time from a
+// board's sensors crossing 70 °C to the PSU output reading 0, and the guard's idle footprint.
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../proc_stats.h"
+#include "twin.h"
+
+namespace {
+
+using bench::cpu_ticks;
+using bench::field_kib;
+
+constexpr const char *kVolOut = "/sys/class/hwmon/hwmon1/vol_out1";
+const char *const kMiners[] = {"miner.ttyS0", "miner.ttyS1", "miner.ttyS3", "miner.ttyS5"};
+
+std::string trimmed(std::string v)
+{
+	while (!v.empty() && (v.back() == '\n' || v.back() == ' ' || v.back() == '\0'))
+		v.pop_back();
+	return v;
+}
+
+bool wait_for(const std::function<bool()> &done, int timeout_ms)
+{
+	auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+	while (!done()) {
+		if (std::chrono::steady_clock::now() > until)
+			return false;
+		std::this_thread::sleep_for(std::chrono::milliseconds(5));
+	}
+	return true;
+}
+
+// Heats board 1 past the limit and times the PSU output reaching 0 (first and last miner stop
+// as the command record saw them start); then cools, powers up and restarts the miners.
+bool one_crossing(twin::Twin &t, double &seconds, double &first_stop, double &last_stop)
+{
+	size_t commands_before = t.commands().size();
+	double t0 = t.now();
+	t.heat_board(1, 75000);
+	if (!wait_for([&] { return trimmed(t.read_file(kVolOut)) == "0"; }, 30000))
+		return false;
+	seconds = t.now() - t0;
+	std::vector<twin::Command> cmds = t.commands();
+	first_stop = last_stop = -1;
+	for (size_t i = commands_before; i < cmds.size(); i++) {
+		if (cmds[i].text.find("stop miner") == std::string::npos)
+			continue;
+		if (first_stop < 0)
+			first_stop = cmds[i].t - t0;
+		last_stop = cmds[i].t - t0;
+	}
+	t.heat_board(1, 30000);
+	size_t cool = t.logs().size();
+	if (!wait_for([&] { return t.logs().find("max = 30.0 Degree", cool) != std::string::npos; }, 30000))
+		return false;
+	t.call("hwmond", R"({"key":"power.en","action":"set","body":{"power":{"power_en":"1"}}})");
+	for (const char *m : kMiners)
+		t.start_program(m);
+	return true;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+	int crossings = argc > 1 ? atoi(argv[1]) : 3;
+	int idle_seconds = argc > 2 ? atoi(argv[2]) : 60;
+	twin::BootOptions opts;
+	opts.programs = {"kx_hwmond", "miner.ttyS0", "miner.ttyS1", "miner.ttyS3", "miner.ttyS5", "thermguard"};
+	std::unique_ptr<twin::Twin> t;
+	try {
+		t = twin::Twin::boot(opts);
+	} catch (const std::exception &e) {
+		fprintf(stderr, "twin: %s\n", e.what());
+		return 1;
+	}
+	if (!t->wait_log("min = 30.0 Degree centigrade", 20000)) {
+		fprintf(stderr, "thermguard does not poll\n");
+		return 1;
+	}
+
+	std::string pids = t->exec("p=$(pgrep -o -x thermguard); echo $p $(pgrep -P $p -x thermguard)").out;
+	int parent = 0, child = 0;
+	if (sscanf(pids.c_str(), "%d %d", &parent, &child) != 2) {
+		fprintf(stderr, "no thermguard processes: %s\n", pids.c_str());
+		return 1;
+	}
+	const int procs[2] = {parent, child};
+	const char *names[2] = {"parent", "child"};
+	long ticks0[2];
+	for (int i = 0; i < 2; i++)
+		ticks0[i] = cpu_ticks(t->exec("cat /proc/" + std::to_string(procs[i]) + "/stat").out);
+	auto w0 = std::chrono::steady_clock::now();
+	std::this_thread::sleep_for(std::chrono::seconds(idle_seconds));
+	double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count();
+	for (int i = 0; i < 2; i++) {
+		std::string proc = "/proc/" + std::to_string(procs[i]);
+		long ticks1 = cpu_ticks(t->exec("cat " + proc + "/stat").out);
+		std::string status = t->exec("cat " + proc + "/status").out;
+		double cpu_pct = 100.0 * (double)(ticks1 - ticks0[i]) / (double)sysconf(_SC_CLK_TCK) / wall;
+		printf("thermguard %s idle: VmRSS %ld KiB, VmHWM %ld KiB, CPU %.2f %% over %.0f s of polling\n", names[i],
+		       field_kib(status, "VmRSS"), field_kib(status, "VmHWM"), cpu_pct, wall);
+	}
+
+	std::vector<double> times;
+	for (int i = 0; i < crossings; i++) {
+		double seconds = 0, first_stop = 0, last_stop = 0;
+		if (!one_crossing(*t, seconds, first_stop, last_stop)) {
+			fprintf(stderr, "PSU output did not reach 0\n%s\n", t->logs().c_str());
+			return 1;
+		}
+		printf("thermguard crossing %d: 70 C crossed to PSU output 0 in %.2f s (miner stops started at %.2f to "
+		       "%.2f s)\n",
+		       i + 1, seconds, first_stop, last_stop);
+		times.push_back(seconds);
+	}
+	std::sort(times.begin(), times.end());
+	printf("thermguard 70 C to PSU output 0: median %.2f s, max %.2f s over %d crossings, 4 running miners "
+	       "stopped each time\n",
+	       times[times.size() / 2], times.back(), crossings);
+	return 0;
+}
