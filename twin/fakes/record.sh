@@ -1,4 +1,5 @@
-# kxsim-fake helper: appends one command line, with the time since boot, to the twin's command record.
+# kxsim-fake helper: appends one command, with the time since boot, to the twin's command record (one line:
+# newlines in it become blanks).
 kxsim_record() {
-	printf '%s %s\n' "$(cut -d' ' -f1 /proc/uptime)" "$*" >> /run/kxsim/records/commands
+	printf '%s %s\n' "$(cut -d' ' -f1 /proc/uptime)" "$(printf '%s' "$*" | tr '\n' ' ')" >> /run/kxsim/records/commands
 }
