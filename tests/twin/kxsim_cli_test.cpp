@@ -99,9 +99,12 @@ TEST_F(KxsimCli, LogsOfOneProgramFollowedAndRecordsInTheTwinsTime) {
   int out_fd = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   pid_t follower = kxsim_test::spawn_kxsim({"logs", "--follow", "probe-tag"}, 0, out_fd, 2);
   close(out_fd);
-  EXPECT_TRUE(wait_until([&] { return twin::read_text_or(out_file).find("probe-tag: first") != std::string::npos; }, 5));
+  auto followed = [&](const char* text) {
+    return wait_until([&] { return twin::read_text_or(out_file).find(text) != std::string::npos; }, 5);
+  };
+  EXPECT_TRUE(followed("probe-tag: first"));
   kxsim({"exec", "logger", "-t", "probe-tag", "second"});
-  EXPECT_TRUE(wait_until([&] { return twin::read_text_or(out_file).find("probe-tag: second") != std::string::npos; }, 5));
+  EXPECT_TRUE(followed("probe-tag: second"));
   kill(follower, SIGTERM);
   waitpid(follower, nullptr, 0);
   // records: "T ..." with T seconds since boot, up to the twin's clock now

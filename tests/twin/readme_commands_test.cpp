@@ -38,7 +38,8 @@ kxsim_test::Cli run_lines(const std::vector<std::string>& lines) {
   if (p) pclose(p);
   r.status = r.out.size() > 6 && r.out.rfind("exit 0\n") == r.out.size() - 7 ? 0 : 1;
   // twins a failing line left behind go down with their run dirs
-  for (const std::string& run : twin::split_lines(kxsim_test::kxsim({"list"}).out)) kxsim_test::kxsim({"--run", run, "down"});
+  for (const std::string& run : twin::split_lines(kxsim_test::kxsim({"list"}).out))
+    kxsim_test::kxsim({"--run", run, "down"});
   twin::remove_tree(scratch);
   return r;
 }

@@ -78,8 +78,9 @@ bool is_integer(const std::string& s) {
 }
 
 int usage_error(const Verb& v) {
-  fprintf(stderr, "kxsim: usage: kxsim %s%.*s %.*s\n", v.needs == Needs::kNothing ? "" : "[--run DIR] ",
-          static_cast<int>(v.name.size()), v.name.data(), static_cast<int>(v.args.size()), v.args.data());
+  fprintf(stderr, "kxsim: usage: kxsim %s%.*s%s%.*s\n", v.needs == Needs::kNothing ? "" : "[--run DIR] ",
+          static_cast<int>(v.name.size()), v.name.data(), v.args.empty() ? "" : " ",
+          static_cast<int>(v.args.size()), v.args.data());
   return 2;
 }
 
@@ -299,7 +300,7 @@ constexpr std::array kVerbs = {
 int cmd_help(const std::string&, const Args&, const Verb&) {
   printf("usage: kxsim [--run DIR] COMMAND [ARG]...\n");
   for (const Verb& v : kVerbs)
-    printf("  %.*s %.*s\n      %.*s\n", static_cast<int>(v.name.size()), v.name.data(),
+    printf("  %.*s%s%.*s\n      %.*s\n", static_cast<int>(v.name.size()), v.name.data(), v.args.empty() ? "" : " ",
            static_cast<int>(v.args.size()), v.args.data(), static_cast<int>(v.what.size()), v.what.data());
   printf("The run dir defaults to $KXSIM_RUN, else the last twin booted (%s/last).\n", run_base().c_str());
   return 0;
