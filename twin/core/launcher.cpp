@@ -225,7 +225,8 @@ bool shutdown_twin(const std::string& run_dir, bool keep) {
       wait_gone(pid, 5000);
     }
   }
-  if (init_pid_of(run_dir) > 1) waitpid(init_pid_of(run_dir), nullptr, WNOHANG);  // reaps an init we launched
+  int launched = init_pid_of(run_dir);
+  if (launched > 1) waitpid(launched, nullptr, WNOHANG);  // reaps the init when this process launched it
   if (keep) return true;
   return remove_tree(run_dir);
 }

@@ -37,12 +37,23 @@ std::string xml_escape(const std::string& s) {
 }
 
 std::string xml_unescape(const std::string& s) {
+  struct Entity {
+    const char* text;
+    char c;
+  };
+  static constexpr Entity kEntities[] = {{"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''},
+                                         {"&amp;", '&'}};
   std::string o;
-  for (size_t i = 0; i < s.size(); i++) {
-    if (s.compare(i, 4, "&lt;") == 0) o.push_back('<'), i += 3;
-    else if (s.compare(i, 4, "&gt;") == 0) o.push_back('>'), i += 3;
-    else if (s.compare(i, 5, "&amp;") == 0) o.push_back('&'), i += 4;
-    else o.push_back(s[i]);
+  for (size_t i = 0; i < s.size();) {
+    size_t used = 0;
+    for (const Entity& e : kEntities)
+      if (s.compare(i, strlen(e.text), e.text) == 0) {
+        o.push_back(e.c);
+        used = strlen(e.text);
+        break;
+      }
+    if (!used) o.push_back(s[i]);
+    i += used ? used : 1;
   }
   return o;
 }
