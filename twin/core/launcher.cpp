@@ -293,7 +293,9 @@ ExecOutcome run_in(const std::string& run_dir, const std::vector<std::string>& a
       setenv("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0", 1);
       execvp(args[0], args.data());
       int e = errno;  // as a shell reports it: 127 not found, 126 found but not runnable
-      fprintf(stderr, "kxsim: cannot run %s: %s\n", args[0], strerror(e));
+      bool line = strchr(args[0], ' ') != nullptr;  // a shell line given as one word
+      fprintf(stderr, "kxsim: cannot run %s: %s%s\n", args[0], strerror(e),
+              line ? " (a shell line runs as: sh -c 'LINE')" : "");
       _exit(e == ENOENT ? 127 : 126);
     }
     int st = 0;
