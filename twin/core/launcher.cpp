@@ -2,6 +2,7 @@
 #include "launcher.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
@@ -20,6 +21,7 @@
 #include <jansson.h>
 
 #include "fsutil.h"
+#include "supervisor_rpc.h"
 
 #ifndef KXSIM_DEFAULT_BUILD_DIR
 #define KXSIM_DEFAULT_BUILD_DIR ""
@@ -115,6 +117,25 @@ int init_pid_of(const std::string& run_dir) {
   return atoi(read_text_or(run_dir + "/init.pid", "-1").c_str());
 }
 
+int running_init_pid(const std::string& run_dir) {
+  int pid = init_pid_of(run_dir);
+  if (pid <= 1) return -1;
+  // the pid must still be this run's init: a stale init.pid may name any process by now
+  std::string cmdline = read_text_or("/proc/" + std::to_string(pid) + "/cmdline");
+  std::vector<std::string> args;
+  for (size_t pos = 0; pos < cmdline.size();) {
+    size_t end = cmdline.find('\0', pos);
+    if (end == std::string::npos) end = cmdline.size();
+    args.push_back(cmdline.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  if (args.size() < 3 || args[1] != "__init") return -1;
+  if (args[2] == run_dir) return pid;
+  char a[PATH_MAX], b[PATH_MAX];
+  bool same = realpath(args[2].c_str(), a) && realpath(run_dir.c_str(), b) && strcmp(a, b) == 0;
+  return same ? pid : -1;
+}
+
 Launched launch(const LaunchOptions& opts) {
   Launched out;
   double t0 = monotonic_seconds();
@@ -146,7 +167,9 @@ Launched launch(const LaunchOptions& opts) {
   std::string options = "build=" + build + "\nkxsim=" + kxsim + "\nprograms=" + join(opts.programs, ',') +
                         "\nfaketime=" + join(opts.faketime, ',') + "\nspeed=" + speed +
                         "\nreboot_restarts=" + (opts.reboot_restarts ? "1" : "0") +
-                        "\nowner=" + std::to_string(opts.owner_pid) + "\nhost_ns=" + namespace_ids() + "\n";
+                        "\nowner=" + std::to_string(opts.owner_pid) + "\nhost_ns=" + namespace_ids() +
+                        "\nboard_programs=" + (opts.board_programs ? "1" : "0") +
+                        "\nrestart=" + (opts.restart_on_exit ? "1" : "0") + "\n";
   write_text(run + "/options", options);
 
   int ready[2];
@@ -178,10 +201,10 @@ Launched launch(const LaunchOptions& opts) {
     remove_tree(run);
     return out;
   }
+  write_text(run + "/init.pid", std::to_string(pid) + "\n");  // at once: `kxsim clean` spares a booting twin
   std::string msg;
   read_with_timeout(ready[0], msg, 60000, "\n");
   close(ready[0]);
-  write_text(run + "/init.pid", std::to_string(pid) + "\n");
   out.run_dir = run;
   out.init_pid = static_cast<int>(pid);
   if (msg.rfind("ok", 0) != 0) {
@@ -194,29 +217,39 @@ Launched launch(const LaunchOptions& opts) {
 }
 
 bool shutdown_twin(const std::string& run_dir, bool keep) {
-  int pid = init_pid_of(run_dir);
+  int pid = running_init_pid(run_dir);
   if (pid > 1) {
-    std::string cmdline = read_text_or("/proc/" + std::to_string(pid) + "/cmdline");
-    if (cmdline.find("__init") != std::string::npos && cmdline.find(run_dir) != std::string::npos) {
-      kill(pid, SIGTERM);
-      if (!wait_gone(pid, 5000)) {
-        kill(pid, SIGKILL);
-        wait_gone(pid, 5000);
-      }
+    kill(pid, SIGTERM);
+    if (!wait_gone(pid, 5000)) {
+      kill(pid, SIGKILL);
+      wait_gone(pid, 5000);
     }
-    waitpid(pid, nullptr, WNOHANG);
   }
+  int launched = init_pid_of(run_dir);
+  if (launched > 1) waitpid(launched, nullptr, WNOHANG);  // reaps the init when this process launched it
   if (keep) return true;
   return remove_tree(run_dir);
 }
 
 ExecOutcome exec_in(const std::string& run_dir, const std::string& cmd, int timeout_ms, bool pass_stdio) {
+  return run_in(run_dir, {"/bin/sh", "-c", cmd}, timeout_ms, pass_stdio);
+}
+
+ExecOutcome run_in(const std::string& run_dir, const std::vector<std::string>& argv, int timeout_ms,
+                   bool pass_stdio) {
   ExecOutcome res;
-  int pid = init_pid_of(run_dir);
+  int pid = running_init_pid(run_dir);
   if (pid <= 1) {
     res.err = "twin not running";
     return res;
   }
+  if (argv.empty()) {
+    res.err = "no command";
+    return res;
+  }
+  std::vector<char*> args;  // built before fork: the child only execs
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
   std::string host_ns = namespace_ids();
   int out_p[2] = {-1, -1}, err_p[2] = {-1, -1};
   if (!pass_stdio && (pipe2(out_p, O_CLOEXEC) != 0 || pipe2(err_p, O_CLOEXEC) != 0)) {
@@ -258,8 +291,12 @@ ExecOutcome exec_in(const std::string& run_dir, const std::string& cmd, int time
       setenv("TZ", "UTC", 1);
       setenv("LANG", "C", 1);
       setenv("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0", 1);
-      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
+      execvp(args[0], args.data());
+      int e = errno;  // as a shell reports it: 127 not found, 126 found but not runnable
+      bool line = strchr(args[0], ' ') != nullptr;  // a shell line given as one word
+      fprintf(stderr, "kxsim: cannot run %s: %s%s\n", args[0], strerror(e),
+              line ? " (a shell line runs as: sh -c 'LINE')" : "");
+      _exit(e == ENOENT ? 127 : 126);
     }
     int st = 0;
     while (waitpid(inner, &st, 0) < 0 && errno == EINTR) {
@@ -375,6 +412,20 @@ std::string control(const std::string& run_dir, const std::string& line, int tim
   return reply;
 }
 
+std::string twin_state(const std::string& run_dir) {
+  std::string model = control(run_dir, "state");
+  if (model.empty()) return "";
+  std::string programs;
+  for (const ProgramInfo& p : supervisor_programs(share_dir(run_dir) + "/supervisor.sock")) {
+    if (p.state == "STOPPED") continue;
+    programs += "  " + p.name + " " + p.state + (p.description.empty() ? "" : " (" + p.description + ")") + "\n";
+  }
+  size_t first = model.find('\n');
+  first = first == std::string::npos ? model.size() : first + 1;
+  return model.substr(0, first) + "programs:" + (programs.empty() ? " none running\n" : "\n" + programs) +
+         model.substr(first);
+}
+
 std::string shell_quote(const std::string& s) {
   std::string q = "'";
   for (char c : s) {
@@ -390,10 +441,9 @@ std::string bus_call(const std::string& run_dir, const std::string& object, cons
   char* text = arg ? json_dumps(arg, JSON_COMPACT) : nullptr;
   json_decref(arg);
   if (!text) return "";
-  std::string cmd = "ubus -t " + std::to_string(timeout_s) + " call " + shell_quote(object) + " transfer " +
-                    shell_quote(text);
+  std::vector<std::string> argv = {"ubus", "-t", std::to_string(timeout_s), "call", object, "transfer", text};
   free(text);
-  ExecOutcome r = exec_in(run_dir, cmd, (timeout_s + 5) * 1000);
+  ExecOutcome r = run_in(run_dir, argv, (timeout_s + 5) * 1000);
   if (raw) *raw = r;
   json_error_t err;
   json_t* reply = json_loads(r.out.c_str(), JSON_DISABLE_EOF_CHECK, &err);

@@ -15,6 +15,8 @@ struct LaunchOptions {
   std::string build_dir;    // empty = KX_BUILD_DIR or the compiled-in build dir
   std::string run_base;     // empty = KXSIM_RUN_BASE or /tmp/kxsim
   int owner_pid = 0;        // the twin shuts itself down when this process ends (0 = lives until down)
+  bool board_programs = false;  // autostart the board's long-running programs the build has, not `programs`
+  bool restart_on_exit = false; // supervisord restarts the autostarted programs when they exit
 };
 
 struct Launched {
@@ -35,7 +37,13 @@ Launched launch(const LaunchOptions& opts);
 // Stops the twin whose run dir this is; removes the run dir unless keep.
 bool shutdown_twin(const std::string& run_dir, bool keep);
 int init_pid_of(const std::string& run_dir);
-// Runs /bin/sh -c cmd inside the twin (after checking that the child really is inside its namespaces).
+// The init's pid while this run's twin is up, else -1 (a stale init.pid does not count).
+int running_init_pid(const std::string& run_dir);
+// Runs argv inside the twin, exactly these arguments (after checking that the child really is inside its
+// namespaces). With pass_stdio the command uses the caller's standard input, output and error.
+ExecOutcome run_in(const std::string& run_dir, const std::vector<std::string>& argv, int timeout_ms,
+                   bool pass_stdio = false);
+// A shell line inside the twin: run_in with /bin/sh -c cmd.
 ExecOutcome exec_in(const std::string& run_dir, const std::string& cmd, int timeout_ms,
                     bool pass_stdio = false);
 // Reads or writes a file inside the twin's root.
@@ -44,6 +52,8 @@ bool write_in(const std::string& run_dir, const std::string& path, const std::st
 // One request line to the twin's model; returns its reply ("" when it cannot be reached).
 std::string control(const std::string& run_dir, const std::string& line, int timeout_ms = 5000);
 std::string share_dir(const std::string& run_dir);
+// The model's state text with the programs supervisord runs (every one not stopped) after its first line.
+std::string twin_state(const std::string& run_dir);
 // `ubus call OBJ transfer '{"sendmsg":REQ}'` inside the twin; returns the "resp" text ("" if none).
 std::string bus_call(const std::string& run_dir, const std::string& object, const std::string& request,
                      int timeout_s, ExecOutcome* raw = nullptr);

@@ -36,6 +36,28 @@ std::string xml_escape(const std::string& s) {
   return o;
 }
 
+std::string xml_unescape(const std::string& s) {
+  struct Entity {
+    const char* text;
+    char c;
+  };
+  static constexpr Entity kEntities[] = {{"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''},
+                                         {"&amp;", '&'}};
+  std::string o;
+  for (size_t i = 0; i < s.size();) {
+    size_t used = 0;
+    for (const Entity& e : kEntities)
+      if (s.compare(i, strlen(e.text), e.text) == 0) {
+        o.push_back(e.c);
+        used = strlen(e.text);
+        break;
+      }
+    if (!used) o.push_back(s[i]);
+    i += used ? used : 1;
+  }
+  return o;
+}
+
 bool rpc(const std::string& sock, const std::string& body, std::string& reply, int timeout_ms) {
   int fd = connect_unix(sock);
   if (fd < 0) return false;
@@ -67,15 +89,29 @@ bool rpc(const std::string& sock, const std::string& body, std::string& reply, i
   return !reply.empty();
 }
 
+// The string value of a struct member in an XML-RPC reply ("" when absent).
+std::string member_string(const std::string& xml, const std::string& member) {
+  size_t k = xml.find("<name>" + member + "</name>");
+  if (k == std::string::npos) return "";
+  size_t v = xml.find("<value>", k);
+  size_t end = xml.find("</value>", v);
+  if (v == std::string::npos || end == std::string::npos) return "";
+  std::string text = xml.substr(v + 7, end - v - 7);
+  if (text.rfind("<string>", 0) == 0) text = text.substr(8);
+  size_t close = text.find("</string>");
+  if (close != std::string::npos) text.erase(close);
+  return xml_unescape(text);
+}
+
 }  // namespace
 
 bool supervisor_call(const std::string& sock, const std::string& method, const std::string& name,
-                     std::string* response, int timeout_ms) {
+                     std::string* response, int timeout_ms, bool wait) {
   std::string body = "<?xml version='1.0'?><methodCall><methodName>" + method +
                      "</methodName><params>";
   if (!name.empty()) body += "<param><value><string>" + xml_escape(name) + "</string></value></param>";
   if (method == "supervisor.startProcess" || method == "supervisor.stopProcess")
-    body += "<param><value><boolean>1</boolean></value></param>";
+    body += std::string("<param><value><boolean>") + (wait ? "1" : "0") + "</boolean></value></param>";
   body += "</params></methodCall>";
   std::string reply;
   if (!rpc(sock, body, reply, timeout_ms)) return false;
@@ -87,12 +123,21 @@ bool supervisor_call(const std::string& sock, const std::string& method, const s
 std::string supervisor_state(const std::string& sock, const std::string& name) {
   std::string reply;
   supervisor_call(sock, "supervisor.getProcessInfo", name, &reply, 5000);
-  size_t k = reply.find("<name>statename</name>");
-  if (k == std::string::npos) return "";
-  size_t b = reply.find("<string>", k);
-  size_t e = reply.find("</string>", b);
-  if (b == std::string::npos || e == std::string::npos) return "";
-  return reply.substr(b + 8, e - b - 8);
+  return member_string(reply, "statename");
+}
+
+std::vector<ProgramInfo> supervisor_programs(const std::string& sock) {
+  std::string reply;
+  supervisor_call(sock, "supervisor.getAllProcessInfo", "", &reply, 5000);
+  std::vector<ProgramInfo> out;
+  for (size_t at = reply.find("<struct>"); at != std::string::npos;) {
+    size_t next = reply.find("<struct>", at + 1);
+    std::string one = reply.substr(at, next == std::string::npos ? std::string::npos : next - at);
+    out.push_back({member_string(one, "name"), member_string(one, "statename"),
+                   member_string(one, "description")});
+    at = next;
+  }
+  return out;
 }
 
 bool supervisor_ready(const std::string& sock) {

@@ -253,7 +253,14 @@ std::string Model::state_text() {
   snprintf(buf, sizeof buf, "LEDs: blue GPIO1=%d, red GPIO2=%d; button GPIO110=%d; uio0 %u, uio1 %u interrupts\n",
            gpio_level(1), gpio_level(2), gpio_level(kButtonLine), uio_[0].count, uio_[1].count);
   s += buf;
-  s += "recent commands:\n" + tail_lines(std::string(kShare) + "/records/commands", 8);
+  s += "recent commands:\n";
+  for (const std::string& line : split_lines(tail_lines(std::string(kShare) + "/records/commands", 8))) {
+    // recorded with the kernel's uptime; shown in the twin's time like every other record
+    char* text = nullptr;
+    double t = strtod(line.c_str(), &text);
+    snprintf(buf, sizeof buf, "  %.2f", t - t0_);
+    s += buf + std::string(text) + "\n";
+  }
   s += "recent syslog:\n" + tail_lines(std::string(kShare) + "/logs/syslog", 8);
   return s;
 }

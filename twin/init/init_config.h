@@ -14,15 +14,20 @@ struct InitConfig {
   std::string speed = "1";
   bool reboot_restarts = false;
   bool owner = false;
+  bool board_programs = false;  // programs = the board's long-running programs the installed build has
+  bool restart = false;         // supervisord restarts the autostarted programs when they exit
   Machine machine;
 };
 
 // The names the system starts and stops through supervisorctl, plus the long-running services.
 extern const std::vector<std::string> kSupervisedPrograms;
+// The long-running programs the board starts at boot, in its order.
+extern const std::vector<std::string> kBoardPrograms;
 
 bool load_init_config(const std::string& run_dir, InitConfig& cfg, std::string& error);
 // Everything before pivot_root: overlay root, the build installed into it, the twin's files and mounts.
-bool prepare_root(const InitConfig& cfg, std::string& error);
+// With board_programs it fills in cfg.programs from what the installed build has.
+bool prepare_root(InitConfig& cfg, std::string& error);
 bool enter_root(const InitConfig& cfg, std::string& error);
 // Refuses unless this process is pid 1 of fresh namespaces on the overlay, and the fakes shadow the real tools.
 bool check_host_safety(const InitConfig& cfg, std::string& error);

@@ -124,7 +124,7 @@ pid_t start_lan(std::string& error) {
     c = bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? 'o' : 'b';
     if (write(from_lan[1], &c, 1) != 1) _exit(1);
     std::string rec = std::string(kShare) + "/records/lan." + std::to_string(kLanPort);
-    double t0 = monotonic_seconds();
+    double boot = 0;  // the twin's time base, written by the model once it is built (before any program runs)
     for (;;) {
       unsigned char buf[2048];
       sockaddr_in from{};
@@ -132,7 +132,8 @@ pid_t start_lan(std::string& error) {
       ssize_t n = recvfrom(s, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fl);
       if (n < 0) continue;
       char head[96];
-      snprintf(head, sizeof head, "%.6f %s:%d ", monotonic_seconds() - t0, inet_ntoa(from.sin_addr),
+      if (boot == 0) boot = atof(read_text_or(std::string(kShare) + "/boot_time", "0").c_str());
+      snprintf(head, sizeof head, "%.6f %s:%d ", boottime_seconds() - boot, inet_ntoa(from.sin_addr),
                ntohs(from.sin_port));
       append_text(rec, head + hex_bytes(buf, static_cast<size_t>(n)) + "\n");
     }
@@ -169,11 +170,12 @@ bool object_registered(const std::string& object) {
   return run_command({"ubus", "-t", "1", "list", object}, log) == 0;
 }
 
-void autostart(const std::vector<std::string>& programs) {
+void autostart(const InitConfig& cfg) {
   std::string log = std::string(kShare) + "/logs/autostart.log";
-  for (const std::string& p : programs) {
+  for (const std::string& p : cfg.programs) {
     double t = monotonic_seconds();
-    bool ok = supervisor_call(kSupervisorSock, "supervisor.startProcess", p);
+    // a restarted program counts as started after a second of running; its bus object says it is up sooner
+    bool ok = supervisor_call(kSupervisorSock, "supervisor.startProcess", p, nullptr, 10000, !cfg.restart);
     auto obj = kBusObjects.find(p);
     bool reg = obj == kBusObjects.end() || wait_for([&] { return object_registered(obj->second); }, 10.0, 10000);
     char line[256];
@@ -260,7 +262,7 @@ int init_main(const std::string& run_dir) {
     return 1;
   }
   double t_sup = monotonic_seconds();
-  autostart(cfg.programs);
+  autostart(cfg);
   char timing[256];
   snprintf(timing, sizeof timing, "boot: root %.3f s, network %.3f s, bus %.3f s, supervisor %.3f s, programs %.3f s\n",
            t_root - t0, t_net - t_root, t_bus - t_net, t_sup - t_bus, monotonic_seconds() - t_sup);
@@ -279,7 +281,7 @@ int init_main(const std::string& run_dir) {
       // the fake reboot with restarts on: programs come back as after a boot
       supervisor_call(kSupervisorSock, "supervisor.stopAllProcesses", "");
       append_text(logs + "autostart.log", "reboot: programs restarted\n");
-      autostart(cfg.programs);
+      autostart(cfg);
     }
   }
   stop_everything(supervisord);

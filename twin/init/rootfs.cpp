@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +27,8 @@ const std::vector<std::string> kSupervisedPrograms = {
     "kx_hwmond",   "cfgsvc",      "thermguard",  "resetkeyd",   "kx_ftm",      "kx_ftm_lite", "upgradesvc",
     "health",      "aging",       "miner.ttyS0", "miner.ttyS1", "miner.ttyS3", "miner.ttyS5", "gp.ttyS0",
     "gp.ttyS1",    "gp.ttyS3",    "gp.ttyS5",    "vmin.ttyS0",  "vmin.ttyS1",  "vmin.ttyS3",  "vmin.ttyS5"};
+
+const std::vector<std::string> kBoardPrograms = {"kx_hwmond", "cfgsvc", "thermguard", "resetkeyd"};
 
 namespace {
 
@@ -76,8 +79,12 @@ std::string supervisor_conf(const InitConfig& cfg) {
     if (!known) names.push_back(p);
   }
   for (const std::string& n : names) {
-    c += "[program:" + n + "]\ncommand=/usr/lib/kxsim/bin/twin_run " + n +
-         "\nautostart=false\nautorestart=false\nstartsecs=0\nstartretries=0\nstopwaitsecs=2\n"
+    bool restart = cfg.restart && std::find(cfg.programs.begin(), cfg.programs.end(), n) != cfg.programs.end();
+    // a restarted program that keeps dying within a second backs off and is given up after three tries
+    const char* starting = restart ? "\nautorestart=true\nstartsecs=1\nstartretries=3"
+                                   : "\nautorestart=false\nstartsecs=0\nstartretries=0";
+    c += "[program:" + n + "]\ncommand=/usr/lib/kxsim/bin/twin_run " + n + "\nautostart=false" + starting +
+         "\nstopwaitsecs=2\n"
          "stopasgroup=true\nkillasgroup=true\n"
          "stdout_logfile=/run/kxsim/logs/" + n + ".out\nstderr_logfile=/run/kxsim/logs/" + n + ".err\n"
          "stdout_logfile_maxbytes=0\nstderr_logfile_maxbytes=0\n\n";
@@ -218,11 +225,13 @@ bool load_init_config(const std::string& run_dir, InitConfig& cfg, std::string& 
     else if (k == "reboot_restarts") cfg.reboot_restarts = v == "1";
     else if (k == "owner") cfg.owner = atoi(v.c_str()) != 0;
     else if (k == "host_ns") cfg.host_ns = v;
+    else if (k == "board_programs") cfg.board_programs = v == "1";
+    else if (k == "restart") cfg.restart = v == "1";
   }
   return parse_machine(read_text_or(run_dir + "/machine.json"), cfg.machine, error);
 }
 
-bool prepare_root(const InitConfig& cfg, std::string& error) {
+bool prepare_root(InitConfig& cfg, std::string& error) {
   const std::string& run = cfg.run_dir;
   const std::string r = run + "/root";
   std::string e;
@@ -256,6 +265,17 @@ bool prepare_root(const InitConfig& cfg, std::string& error) {
         return false;
       }
     }
+  }
+  if (cfg.board_programs) {
+    // the board starts the long-running programs its image holds
+    cfg.programs.clear();
+    std::string missing;
+    for (const std::string& p : kBoardPrograms) {
+      if (access((r + "/usr/bin/" + p).c_str(), X_OK) == 0) cfg.programs.push_back(p);
+      else missing += " " + p;
+    }
+    append_text(run + "/share/logs/autostart.log",
+                "board programs not in the build:" + (missing.empty() ? std::string(" none") : missing) + "\n");
   }
   if (!populate(cfg, r, error)) return false;
   // private kernel-facing trees

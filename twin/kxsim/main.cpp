@@ -1,16 +1,22 @@
-// kxsim: boots device twins and drives them (up, exec, call, state, scenario verbs, records, down).
+// kxsim: boots device twins and drives them (up, exec, call, state, scenario verbs, logs, records, down).
+#include <dirent.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fsutil.h"
 #include "launcher.h"
+#include "logs.h"
 
 namespace twin {
 int init_main(const std::string& run_dir);
@@ -18,20 +24,23 @@ int init_main(const std::string& run_dir);
 
 namespace {
 
-using twin::control;
+using Args = std::vector<std::string>;
 
-const char* kUsage =
-    "usage: kxsim up [--machine FILE] [--program NAME]... [--faketime NAME]... [--speed X]\n"
-    "                [--reboot-restarts] [--build DIR]           boots a twin, prints its run dir\n"
-    "       kxsim [--run DIR] exec CMD...                         runs a shell command inside\n"
-    "       kxsim [--run DIR] call OBJECT REQUEST_JSON             bus call, prints the reply text\n"
-    "       kxsim [--run DIR] state | down [--keep] | logs | records commands|gpio|lan|serial CN|miner NAME\n"
-    "       kxsim [--run DIR] press MS | ipreport | heat BOARD MILLIDEG | pull CN | insert CN\n"
-    "       kxsim [--run DIR] set SYS_PATH VALUE | remove SYS_PATH | start NAME | stop NAME\n"
-    "       kxsim [--run DIR] fault CN CHIP KIND [VALUE [DELAY_MS]] | psu refuse_off 0|1\n"
-    "       kxsim [--run DIR] wait-log NEEDLE [MS]\n"
-    "       kxsim list | clean                                     running twins | remove dead run dirs\n"
-    "The run dir defaults to $KXSIM_RUN, else the last twin booted (<run base>/last).\n";
+enum class Needs { kNothing, kRunDir, kRunning };  // kRunDir: reads the run dir's files, the twin may be down
+
+struct Verb;
+using Handler = int (*)(const std::string& run, const Args& args, const Verb& verb);
+
+struct Verb {
+  std::string_view name;
+  std::string_view args;  // argument synopsis; CN, BOARD, CHIP, MS, MILLIDEG, DELAY_MS must be integers
+  std::string_view what;
+  int min_args, max_args;  // max_args -1: any number
+  Needs needs;
+  Handler handler;
+};
+
+constexpr int kForever = 24 * 3600 * 1000;
 
 std::string run_base() {
   const char* b = getenv("KXSIM_RUN_BASE");
@@ -47,51 +56,97 @@ std::string default_run() {
   return n > 0 ? std::string(buf) : "";
 }
 
-int print_reply(const std::string& reply) {
-  if (reply.empty()) {
-    fprintf(stderr, "kxsim: the twin's model did not answer\n");
-    return 1;
-  }
-  fputs(reply.c_str(), stdout);
-  return reply.rfind("error", 0) == 0 ? 1 : 0;
+std::string joined(const Args& args, size_t from = 0) {
+  std::string s;
+  for (size_t i = from; i < args.size(); i++) s += (i > from ? " " : "") + args[i];
+  return s;
 }
 
-int cmd_up(int argc, char** argv) {
+std::string one_line(const std::string& text) {
+  std::string s = twin::trim(text);
+  for (char& c : s)
+    if (c == '\n') c = ' ';
+  return s;
+}
+
+bool is_integer(const std::string& s) {
+  size_t i = s[0] == '-' ? 1 : 0;
+  if (i >= s.size()) return false;
+  for (; i < s.size(); i++)
+    if (s[i] < '0' || s[i] > '9') return false;
+  return true;
+}
+
+int usage_error(const Verb& v) {
+  fprintf(stderr, "kxsim: usage: kxsim %s%.*s%s%.*s\n", v.needs == Needs::kNothing ? "" : "[--run DIR] ",
+          static_cast<int>(v.name.size()), v.name.data(), v.args.empty() ? "" : " ",
+          static_cast<int>(v.args.size()), v.args.data());
+  return 2;
+}
+
+// Model replies are "ok", a text (state, time) or "error ...".
+int model_request(const std::string& run, const std::string& line, const std::string& verb) {
+  std::string reply = twin::trim(twin::control(run, line));
+  if (reply.empty()) {
+    fprintf(stderr, "kxsim: %s: the twin's model did not answer\n", verb.c_str());
+    return 1;
+  }
+  if (reply.rfind("error", 0) == 0) {
+    fprintf(stderr, "kxsim: %s: %s\n", verb.c_str(), reply.c_str() + (reply.size() > 6 ? 6 : reply.size()));
+    return 1;
+  }
+  printf("%s\n", reply.c_str());
+  return 0;
+}
+
+int cmd_up(const std::string&, const Args& args, const Verb& verb) {
   twin::LaunchOptions o;
-  for (int i = 0; i < argc; i++) {
-    std::string a = argv[i];
-    auto next = [&]() -> std::string {
-      if (i + 1 >= argc) {
-        fprintf(stderr, "kxsim: %s needs a value\n", a.c_str());
-        exit(2);
-      }
-      return argv[++i];
-    };
+  o.restart_on_exit = true;  // the board's supervisor brings its programs back
+  bool bare = false;
+  for (size_t i = 0; i < args.size(); i++) {
+    const std::string& a = args[i];
+    bool takes_value = a == "--machine" || a == "--program" || a == "--faketime" || a == "--speed" || a == "--build";
+    if (takes_value && i + 1 >= args.size()) {
+      fprintf(stderr, "kxsim: up: %s needs a value\n", a.c_str());
+      return 2;
+    }
     if (a == "--machine") {
-      std::string path = next();
+      std::string path = args[++i];
       if (!twin::read_text(path, o.machine_json)) {
-        fprintf(stderr, "kxsim: cannot read %s\n", path.c_str());
+        fprintf(stderr, "kxsim: up: cannot read %s\n", path.c_str());
         return 2;
       }
     } else if (a == "--program") {
-      o.programs.push_back(next());
+      o.programs.push_back(args[++i]);
     } else if (a == "--faketime") {
-      o.faketime.push_back(next());
+      o.faketime.push_back(args[++i]);
     } else if (a == "--speed") {
-      o.faketime_speed = atof(next().c_str());
+      char* end = nullptr;
+      o.faketime_speed = strtod(args[++i].c_str(), &end);
+      if (*end || o.faketime_speed <= 0) {
+        fprintf(stderr, "kxsim: up: --speed takes a positive number\n");
+        return 2;
+      }
+    } else if (a == "--build") {
+      o.build_dir = args[++i];
     } else if (a == "--reboot-restarts") {
       o.reboot_restarts = true;
-    } else if (a == "--build") {
-      o.build_dir = next();
+    } else if (a == "--bare") {
+      bare = true;
     } else {
-      fprintf(stderr, "%s", kUsage);
-      return 2;
+      fprintf(stderr, "kxsim: up: unknown option %s\n", a.c_str());
+      return usage_error(verb);
     }
   }
+  if (bare && !o.programs.empty()) {
+    fprintf(stderr, "kxsim: up: --bare starts no program; leave out --program or --bare\n");
+    return 2;
+  }
+  o.board_programs = !bare && o.programs.empty();
   twin::Launched l = twin::launch(o);
   if (!l.error.empty()) {
-    fprintf(stderr, "kxsim: %s\n", l.error.c_str());
-    if (!l.run_dir.empty()) fprintf(stderr, "kxsim: logs kept in %s/share/logs\n", l.run_dir.c_str());
+    fprintf(stderr, "kxsim: up: %s%s\n", l.error.c_str(),
+            l.run_dir.empty() ? "" : (" (logs kept in " + l.run_dir + "/share/logs)").c_str());
     return 1;
   }
   std::string last = run_base() + "/last";
@@ -102,29 +157,181 @@ int cmd_up(int argc, char** argv) {
   return 0;
 }
 
-std::string join_args(int argc, char** argv) {
-  std::string s;
-  for (int i = 0; i < argc; i++) {
-    if (i) s.push_back(' ');
-    s += argv[i];
-  }
-  return s;
+int cmd_exec(const std::string& run, const Args& args, const Verb& verb) {
+  Args argv(args.begin() + (args[0] == "--" ? 1 : 0), args.end());
+  if (argv.empty()) return usage_error(verb);
+  return twin::run_in(run, argv, kForever, true).status;
 }
 
-int cmd_records(const std::string& run, int argc, char** argv) {
-  if (argc < 1) return 2;
-  std::string what = argv[0], rec = twin::share_dir(run) + "/records/";
-  std::string file;
-  if (what == "commands" || what == "gpio") file = rec + what;
-  else if (what == "lan") file = rec + "lan.9999";
-  else if (what == "serial" && argc > 1) file = rec + "serial.cn" + argv[1];
-  else if (what == "miner" && argc > 1) file = rec + argv[1];
-  else return 2;
-  fputs(twin::read_text_or(file).c_str(), stdout);
+int cmd_call(const std::string& run, const Args& args, const Verb&) {
+  twin::ExecOutcome raw;
+  std::string resp = twin::bus_call(run, args[0], args[1], 15, &raw);
+  if (resp.empty()) {
+    fprintf(stderr, "kxsim: call: no reply from %s (%s)\n", args[0].c_str(), one_line(raw.out + raw.err).c_str());
+    return 1;
+  }
+  printf("%s\n", resp.c_str());
   return 0;
 }
 
-// Inside the twin: one request to the model over its socket.
+int cmd_state(const std::string& run, const Args&, const Verb&) {
+  std::string state = twin::twin_state(run);
+  if (state.empty()) {
+    fprintf(stderr, "kxsim: state: the twin's model did not answer\n");
+    return 1;
+  }
+  fputs(state.c_str(), stdout);
+  return 0;
+}
+
+int cmd_down(const std::string& run, const Args& args, const Verb& verb) {
+  if (!args.empty() && args[0] != "--keep") return usage_error(verb);
+  if (twin::running_init_pid(run) <= 1) {
+    fprintf(stderr, "kxsim: down: the twin at %s is not running (kxsim clean removes dead run dirs)\n", run.c_str());
+    return 1;
+  }
+  bool ok = twin::shutdown_twin(run, !args.empty());
+  if (default_run() == run) unlink((run_base() + "/last").c_str());
+  return ok ? 0 : 1;
+}
+
+int cmd_logs(const std::string& run, const Args& args, const Verb& verb) {
+  bool follow = false;
+  std::string name;
+  for (const std::string& a : args) {
+    if (a == "--follow" || a == "-f") follow = true;
+    else if (name.empty() && a[0] != '-') name = a;
+    else return usage_error(verb);
+  }
+  return kxsim::show_logs(run, name, follow);
+}
+
+int cmd_records(const std::string& run, const Args& args, const Verb&) { return kxsim::show_records(run, args); }
+
+int cmd_model(const std::string& run, const Args& args, const Verb& verb) {
+  std::string name(verb.name);
+  return model_request(run, args.empty() ? name : name + " " + joined(args), name);
+}
+
+int cmd_program(const std::string& run, const Args& args, const Verb& verb) {
+  return twin::run_in(run, {"/usr/bin/supervisorctl", std::string(verb.name), args[0]}, 30000, true).status;
+}
+
+int cmd_wait_log(const std::string& run, const Args& args, const Verb&) {
+  int ms = args.size() > 1 ? atoi(args[1].c_str()) : 10000;
+  if (kxsim::wait_logged(run, args[0], ms)) return 0;
+  fprintf(stderr, "kxsim: wait-log: \"%s\" not logged within %d ms\n", args[0].c_str(), ms);
+  return 1;
+}
+
+bool dead_run_dir(const std::string& dir) {
+  if (twin::running_init_pid(dir) > 1) return false;
+  // a twin that is still booting has no init.pid for a moment: leave young dirs alone
+  struct stat st;
+  return twin::path_exists(dir + "/init.pid") || (stat(dir.c_str(), &st) == 0 && time(nullptr) - st.st_mtime > 60);
+}
+
+std::vector<std::string> run_dirs() {
+  std::vector<std::string> dirs;
+  if (DIR* d = opendir(run_base().c_str())) {
+    while (dirent* e = readdir(d))
+      if (strncmp(e->d_name, "twin-", 5) == 0) dirs.push_back(run_base() + "/" + e->d_name);
+    closedir(d);
+  }
+  return dirs;
+}
+
+int cmd_list(const std::string&, const Args&, const Verb&) {
+  for (const std::string& d : run_dirs())
+    if (twin::running_init_pid(d) > 1) printf("%s\n", d.c_str());
+  return 0;
+}
+
+int cmd_clean(const std::string&, const Args&, const Verb&) {
+  int failed = 0;
+  for (const std::string& d : run_dirs())
+    if (dead_run_dir(d) && !twin::remove_tree(d)) {
+      fprintf(stderr, "kxsim: clean: cannot remove %s\n", d.c_str());
+      failed = 1;
+    }
+  return failed;
+}
+
+int cmd_help(const std::string&, const Args&, const Verb&);
+
+constexpr std::array kVerbs = {
+    Verb{"up", "[--machine FILE] [--program NAME]... [--bare] [--faketime NAME]... [--speed X] [--reboot-restarts] "
+               "[--build DIR]",
+         "boots a twin (the board's programs unless --program or --bare), prints its run dir", 0, -1,
+         Needs::kNothing, cmd_up},
+    Verb{"exec", "CMD [ARG]...", "runs CMD inside with exactly these arguments; stdin and exit status pass through",
+         1, -1, Needs::kRunning, cmd_exec},
+    Verb{"call", "OBJECT REQUEST_JSON", "bus call of OBJECT's transfer, prints the reply text", 2, 2,
+         Needs::kRunning, cmd_call},
+    Verb{"state", "", "devices, programs under the supervisor, recent commands and syslog", 0, 0, Needs::kRunning,
+         cmd_state},
+    Verb{"logs", "[NAME] [--follow]", "every log, or one program's output and syslog lines", 0, 2, Needs::kRunDir,
+         cmd_logs},
+    Verb{"wait-log", "NEEDLE [MS]", "waits until a log holds NEEDLE (default 10000 ms)", 1, 2, Needs::kRunDir,
+         cmd_wait_log},
+    Verb{"records", "commands|gpio|lan|serial CN|miner NAME", "one record per line, seconds since boot first", 1,
+         2, Needs::kRunDir, cmd_records},
+    Verb{"start", "NAME", "supervisorctl start NAME inside", 1, 1, Needs::kRunning, cmd_program},
+    Verb{"stop", "NAME", "supervisorctl stop NAME inside", 1, 1, Needs::kRunning, cmd_program},
+    Verb{"press", "MS", "holds the reset button for MS", 1, 1, Needs::kRunning, cmd_model},
+    Verb{"ipreport", "", "fires the IP-report interrupt", 0, 0, Needs::kRunning, cmd_model},
+    Verb{"heat", "BOARD MILLIDEG", "pins a board's sensor group (negative releases)", 2, 2, Needs::kRunning,
+         cmd_model},
+    Verb{"pull", "CN", "the board on CN stops answering", 1, 1, Needs::kRunning, cmd_model},
+    Verb{"insert", "CN", "the board on CN answers again", 1, 1, Needs::kRunning, cmd_model},
+    Verb{"set", "SYS_PATH VALUE", "writes a /sys attribute and pins it", 2, -1, Needs::kRunning, cmd_model},
+    Verb{"unpin", "SYS_PATH|all", "lets the model drive the attribute again", 1, 1, Needs::kRunning, cmd_model},
+    Verb{"remove", "SYS_PATH", "removes a /sys attribute or directory", 1, 1, Needs::kRunning, cmd_model},
+    Verb{"fault", "CN CHIP KIND [VALUE [DELAY_MS]]", "changes a chip's fault (KIND none clears)", 3, 5,
+         Needs::kRunning, cmd_model},
+    Verb{"psu", "refuse_off 0|1", "the PSU ignores (or obeys again) being switched off", 2, 2, Needs::kRunning,
+         cmd_model},
+    Verb{"down", "[--keep]", "stops the twin, removes its run dir unless --keep", 0, 1, Needs::kRunDir, cmd_down},
+    Verb{"list", "", "run dirs of running twins", 0, 0, Needs::kNothing, cmd_list},
+    Verb{"clean", "", "removes the run dirs of twins that no longer run", 0, 0, Needs::kNothing, cmd_clean},
+    Verb{"help", "", "this text", 0, 0, Needs::kNothing, cmd_help},
+};
+
+int cmd_help(const std::string&, const Args&, const Verb&) {
+  printf("usage: kxsim [--run DIR] COMMAND [ARG]...\n");
+  for (const Verb& v : kVerbs)
+    printf("  %.*s%s%.*s\n      %.*s\n", static_cast<int>(v.name.size()), v.name.data(), v.args.empty() ? "" : " ",
+           static_cast<int>(v.args.size()), v.args.data(), static_cast<int>(v.what.size()), v.what.data());
+  printf("The run dir defaults to $KXSIM_RUN, else the last twin booted (%s/last).\n", run_base().c_str());
+  return 0;
+}
+
+// Placeholders in a synopsis that stand for integers.
+bool integer_placeholder(std::string_view word) {
+  for (std::string_view p : {"CN", "BOARD", "CHIP", "MS", "MILLIDEG", "DELAY_MS"})
+    if (word == p) return true;
+  return false;
+}
+
+int bad_integers(const Verb& v, const Args& args) {
+  size_t i = 0;
+  for (size_t pos = 0; pos < v.args.size() && i < args.size(); i++) {
+    size_t end = v.args.find(' ', pos);
+    std::string_view word = v.args.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+    while (!word.empty() && word.front() == '[') word.remove_prefix(1);
+    while (!word.empty() && word.back() == ']') word.remove_suffix(1);
+    if (integer_placeholder(word) && !is_integer(args[i])) {
+      fprintf(stderr, "kxsim: %.*s: %.*s must be a whole number, not \"%s\"\n", static_cast<int>(v.name.size()),
+              v.name.data(), static_cast<int>(word.size()), word.data(), args[i].c_str());
+      return 2;
+    }
+    if (end == std::string_view::npos) break;
+    pos = end + 1;
+  }
+  return 0;
+}
+
+// Inside the twin: one request to the model over its socket (the fake reboot uses it).
 int inner_control(const std::string& line) {
   int fd = socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un a{};
@@ -141,85 +348,56 @@ int inner_control(const std::string& line) {
   return 0;
 }
 
+// The run a command is for: a run dir that exists, and for most commands a twin that is up.
+bool check_run(const std::string& run, Needs needs) {
+  if (run.empty()) {
+    fprintf(stderr, "kxsim: no twin given and none booted (give --run DIR or boot one with kxsim up)\n");
+    return false;
+  }
+  if (!twin::path_exists(twin::share_dir(run))) {
+    fprintf(stderr, "kxsim: no twin run dir at %s\n", run.c_str());
+    return false;
+  }
+  if (needs == Needs::kRunning && twin::running_init_pid(run) <= 1) {
+    fprintf(stderr, "kxsim: the twin at %s is not running\n", run.c_str());
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc >= 3 && strcmp(argv[1], "__init") == 0) return twin::init_main(argv[2]);
-  if (argc >= 3 && strcmp(argv[1], "__control") == 0) return inner_control(join_args(argc - 2, argv + 2));
-  int i = 1;
+  Args all(argv + 1, argv + argc);
+  if (argc >= 3 && all[0] == "__control") return inner_control(joined(all, 1));
+  size_t i = 0;
   std::string run;
-  if (i + 1 < argc && strcmp(argv[i], "--run") == 0) {
-    run = argv[i + 1];
+  if (i < all.size() && all[i] == "--run") {
+    if (i + 1 >= all.size() || all[i + 1].empty()) {
+      fprintf(stderr, "kxsim: --run needs a run dir\n");
+      return 2;
+    }
+    run = all[i + 1];
     i += 2;
   }
-  if (i >= argc) {
-    fprintf(stderr, "%s", kUsage);
+  if (i >= all.size()) {
+    fprintf(stderr, "kxsim: no command given (kxsim help lists them)\n");
     return 2;
   }
-  std::string verb = argv[i++];
-  int rest = argc - i;
-  char** args = argv + i;
-  if (verb == "up") return cmd_up(rest, args);
-  if (verb == "clean") {  // removes the run dirs of twins that no longer run (kept logs of failed tests)
-    return system(("for d in " + run_base() + "/twin-*; do [ -d \"$d\" ] || continue; p=$(cat $d/init.pid 2>/dev/null); "
-                   "if [ -z \"$p\" ] || ! grep -qs __init /proc/$p/cmdline; then rm -rf --one-file-system \"$d\"; fi; "
-                   "done; true").c_str()) == 0 ? 0 : 1;
-  }
-  if (verb == "list") {
-    return system(("for d in " + run_base() + "/twin-*; do [ -e $d/init.pid ] && kill -0 $(cat $d/init.pid) "
-                   "2>/dev/null && echo $d; done; true").c_str()) == 0 ? 0 : 1;
-  }
-  if (run.empty()) run = default_run();
-  if (run.empty() || twin::init_pid_of(run) <= 1) {
-    fprintf(stderr, "kxsim: no running twin (give --run DIR or boot one with kxsim up)\n");
-    return 1;
-  }
-  if (verb == "exec") {
-    twin::ExecOutcome r = twin::exec_in(run, join_args(rest, args), 24 * 3600 * 1000, true);
-    return r.status;
-  }
-  if (verb == "call" && rest == 2) {
-    twin::ExecOutcome raw;
-    std::string resp = twin::bus_call(run, args[0], args[1], 15, &raw);
-    if (resp.empty()) {
-      fprintf(stderr, "kxsim: no reply (%s%s)\n", raw.out.c_str(), raw.err.c_str());
-      return 1;
+  std::string name = all[i] == "--help" || all[i] == "-h" ? "help" : all[i];
+  Args args(all.begin() + static_cast<long>(i) + 1, all.end());
+  for (const Verb& v : kVerbs) {
+    if (v.name != name) continue;
+    int n = static_cast<int>(args.size());
+    if (n < v.min_args || (v.max_args >= 0 && n > v.max_args)) return usage_error(v);
+    if (int bad = bad_integers(v, args)) return bad;
+    if (v.needs != Needs::kNothing) {
+      if (run.empty()) run = default_run();
+      if (!check_run(run, v.needs)) return 1;
     }
-    printf("%s\n", resp.c_str());
-    return 0;
+    return v.handler(run, args, v);
   }
-  if (verb == "down") {
-    bool keep = rest > 0 && strcmp(args[0], "--keep") == 0;
-    bool ok = twin::shutdown_twin(run, keep);
-    std::string last = run_base() + "/last";
-    if (default_run() == run) unlink(last.c_str());
-    return ok ? 0 : 1;
-  }
-  if (verb == "state") return print_reply(control(run, "state"));
-  if (verb == "logs") {
-    return system(("cd " + twin::share_dir(run) + "/logs && for f in *; do echo \"==> $f\"; cat \"$f\"; done")
-                      .c_str()) == 0 ? 0 : 1;
-  }
-  if (verb == "records") return cmd_records(run, rest, args);
-  if (verb == "press" || verb == "ipreport" || verb == "heat" || verb == "pull" || verb == "insert" ||
-      verb == "set" || verb == "remove" || verb == "unpin" || verb == "fault" || verb == "psu")
-    return print_reply(control(run, verb + (rest ? " " + join_args(rest, args) : "")));
-  if (verb == "start" || verb == "stop") {
-    if (rest != 1) return 2;
-    twin::ExecOutcome r = twin::exec_in(run, "/usr/bin/supervisorctl " + verb + " " + twin::shell_quote(args[0]),
-                                        30000, true);
-    return r.status;
-  }
-  if (verb == "wait-log" && rest >= 1) {
-    int ms = rest > 1 ? atoi(args[1]) : 10000;
-    std::string cmd = "grep -rqF -- " + twin::shell_quote(args[0]) + " " + twin::share_dir(run) + "/logs";
-    double end = twin::monotonic_seconds() + ms / 1000.0;
-    do {
-      if (system(cmd.c_str()) == 0) return 0;
-      usleep(50000);
-    } while (twin::monotonic_seconds() < end);
-    return 1;
-  }
-  fprintf(stderr, "%s", kUsage);
+  fprintf(stderr, "kxsim: unknown command \"%s\" (kxsim help lists them)\n", name.c_str());
   return 2;
 }
