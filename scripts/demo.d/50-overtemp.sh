@@ -9,7 +9,7 @@ show twin exec cat /sys/class/hwmon/hwmon1/vol_out1
 show twin heat 2 75000
 twin wait-log 'turn off DC power successfully' 30000 >/dev/null || true
 show twin call hwmond '{"key":"hash_boards.all","action":"get","body":{}}'
-show twin exec "grep -v 'max = 30.0 Degree' /run/kxsim/logs/thermguard.err"
+show twin exec grep -v 'max = 30.0 Degree' /run/kxsim/logs/thermguard.err
 show twin records commands
 show twin exec cat /sys/class/hwmon/hwmon1/vol_out1
 show twin exec supervisorctl status kx_hwmond thermguard miner.ttyS0 miner.ttyS1 miner.ttyS3 miner.ttyS5
