@@ -1,5 +1,6 @@
 // Keys "dev.power" (power-supply reset, upgrade hand-over and its result)
 // and "dev.sys" (reboot).
+#include <cstdint>
 #include <cstdio>
 
 #include "app_sequences.h"
@@ -55,7 +56,8 @@ void dev_power_ack(const setting_request &req, reply_buf &out)
 		reply_status(out, kUpgradeRefusal);
 		return;
 	}
-	switch (json_integer_value(result)) {
+	// Integer members count by their low 32 bits, like every other one.
+	switch (static_cast<std::int32_t>(json_integer_value(result))) {
 	case 0:
 		svc_log(kLogInfo, "Power upgrade successful!");
 		run_shell("reboot &");

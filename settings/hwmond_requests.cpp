@@ -1,5 +1,6 @@
 // Requests of the settings service to the hardware monitor "hwmond": fans,
 // hash-board enable, main power and the hash-board EEPROMs.
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -145,8 +146,10 @@ int parse_return(json_t *reply)
 	} else if (json_integer_value(code) == 0) {
 		return 0;
 	} else {
-		result = static_cast<int>(json_integer_value(code));
-		svc_log(kLogError, "return code : %d", result);
+		// Any non-zero code is a failure, also one whose low 32 bits are 0.
+		const json_int_t value = json_integer_value(code);
+		result = value >= INT_MIN && value <= INT_MAX ? static_cast<int>(value) : -1;
+		svc_log(kLogError, "return code : %lld", static_cast<long long>(value));
 	}
 	const char *text = json_string_value(error);
 	if (text[0] != '\0')
@@ -235,6 +238,12 @@ int prase_eeprom_data(int board, const char *resp, std::size_t resp_cap)
 	if (!all_hex_digits(hex)) {
 		svc_log(kLogError, "The string string is not a HEX format character");
 		return 0;
+	}
+	// Fewer digits than one image would leave most of the slot zeros.
+	if (std::strlen(hex) < kImageHexSize) {
+		svc_log(kLogError, "eeprom data of board %d holds %d hex digits, fewer than %d: read failed", board,
+			static_cast<int>(std::strlen(hex)), static_cast<int>(kImageHexSize));
+		return -1;
 	}
 	// A reply holds at most 1023 characters, so its data decodes to fewer than 512 bytes.
 	std::uint8_t bytes[512] = {};

@@ -61,6 +61,15 @@ void pools_get(reply_buf &out)
 #pragma GCC diagnostic pop
 }
 
+void reply_sql_error(reply_buf &out, const char *error)
+{
+	char text[600];
+	std::snprintf(text, sizeof(text), "SQL error: %s", error);
+	reply_error(out, VORN_CODE_REFUSED, text);
+}
+
+// The pools take effect only once stored: a refused set leaves memory and
+// the miners as they were.
 void pools_set(const setting_request &req, reply_buf &out)
 {
 	pool_entry parsed[kPoolCount];
@@ -69,26 +78,24 @@ void pools_set(const setting_request &req, reply_buf &out)
 		reply_status(out, VORN_REFUSAL("pools set"));
 		return;
 	}
-	pool_entry *pools = pools_table();
-	for (int i = 0; i < count; ++i)
-		pool_entry_assign(pools[i], parsed[i].url, parsed[i].user, parsed[i].pass);
-
 	if (table_exists(settings_db(), "POOLS") != 1) {
 		init_pools_tables();
 		svc_log(kLogInfo, "table POOLS is not exists");
 	}
 	char error[512];
-	if (write_pools(parsed, count, error, sizeof(error))) {
-		reply_status(out, VORN_REPLY_OK);
-	} else {
-		// In memory the new pools still hold, and the miners get them.
-		char text[600];
-		std::snprintf(text, sizeof(text), "SQL error: %s", error);
-		reply_error(out, VORN_CODE_REFUSED, text);
+	if (!write_pools(parsed, count, error, sizeof(error))) {
+		reply_sql_error(out, error);
+		return;
 	}
+	pool_entry *pools = pools_table();
+	for (int i = 0; i < count; ++i)
+		pool_entry_assign(pools[i], parsed[i].url, parsed[i].user, parsed[i].pass);
+	reply_status(out, VORN_REPLY_OK);
 	pools_to_miners();
 }
 
+// Drop and re-create run as one transaction, so a failed clean leaves the
+// stored and in-memory pools as they were; the reply names the first error.
 void pools_clean(reply_buf &out)
 {
 	if (table_exists(settings_db(), "SOURCE_POOLS") != 1) {
@@ -96,27 +103,27 @@ void pools_clean(reply_buf &out)
 		svc_log(kLogInfo, "table SOURCE_POOLS is not exists");
 	}
 	char error[512] = "";
-	bool failed = false;
-	if (table_exists(settings_db(), "POOLS") == 1) {
-		if (run_statement("DROP TABLE POOLS;", error, sizeof(error)))
+	const bool began = run_statement("BEGIN;", error, sizeof(error));
+	bool done = began;
+	if (done && table_exists(settings_db(), "POOLS") == 1) {
+		done = run_statement("DROP TABLE POOLS;", error, sizeof(error));
+		if (done)
 			svc_log(kLogInfo, "DROP TABLE POOLS success");
-		else
-			failed = true;
 	}
-	if (run_statement("create table POOLS as select * from SOURCE_POOLS;", error, sizeof(error))) {
-		svc_log(kLogInfo, "clean table POOLS done");
-		failed = false;
-	} else {
-		failed = true;
+	if (done)
+		done = run_statement("create table POOLS as select * from SOURCE_POOLS;", error, sizeof(error));
+	if (done)
+		done = run_statement("COMMIT;", error, sizeof(error));
+	if (!done) {
+		// A failed COMMIT may already have ended the transaction.
+		if (began && sqlite3_get_autocommit(settings_db()) == 0)
+			run_statement("ROLLBACK;", nullptr, 0);
+		reply_sql_error(out, error);
+		return;
 	}
+	svc_log(kLogInfo, "clean table POOLS done");
 	reload_from_db();
-	if (failed) {
-		char text[600];
-		std::snprintf(text, sizeof(text), "SQL error: %s", error);
-		reply_error(out, VORN_CODE_REFUSED, text);
-	} else {
-		reply_status(out, VORN_REPLY_OK);
-	}
+	reply_status(out, VORN_REPLY_OK);
 }
 
 } // namespace

@@ -22,9 +22,11 @@ std::string app(const std::string &key, const std::string &action)
 	return "{\"key\":\"" + key + "\",\"action\":\"" + action + "\"}";
 }
 
+// The service's steps as it runs them: " &" marks a background start.
 const std::vector<std::string> kVminStops = {
-	"supervisorctl stop vmin.ttyS0", "supervisorctl stop vmin.ttyS1", "supervisorctl stop vmin.ttyS3",
-	"supervisorctl stop vmin.ttyS5"};
+	"supervisorctl stop vmin.ttyS0 &", "supervisorctl stop vmin.ttyS1 &", "supervisorctl stop vmin.ttyS3 &",
+	"supervisorctl stop vmin.ttyS5 &"};
+const std::vector<std::string> kGroupStops = {"/root/stop_all_miner.sh 1", "/root/stop_all_gp.sh 1"};
 
 std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string> &b)
 {
@@ -151,10 +153,10 @@ TEST_P(AppControl, MinerOnConnectorsAndOnAll)
 TEST_P(AppControl, HealthRestartStopsHealthFirstAndStartsItAboutASecondLater)
 {
 	const auto commands = run(app("app.health", "restart"), 10);
-	expect_sequence(commands, std::vector<std::string>{"supervisorctl stop health", "supervisorctl stop aging"} +
-					  kVminStops +
-					  std::vector<std::string>{"supervisorctl stop kx_ftm", "/root/stop_all_miner.sh 1",
-								   "/root/stop_all_gp.sh 1", "supervisorctl start health"});
+	expect_sequence(commands, std::vector<std::string>{"supervisorctl stop health &", "supervisorctl stop aging &",
+							   kPause} +
+					  kVminStops + std::vector<std::string>{"supervisorctl stop kx_ftm &"} + kGroupStops +
+					  std::vector<std::string>{kPause, "supervisorctl start health &"});
 	// 500 ms after the first two stops, 500 ms after the waited group scripts.
 	const double first = time_of(commands, "supervisorctl stop health");
 	EXPECT_GE(time_of(commands, "supervisorctl stop vmin.ttyS0") - first, 0.45);
@@ -164,15 +166,14 @@ TEST_P(AppControl, HealthRestartStopsHealthFirstAndStartsItAboutASecondLater)
 
 TEST_P(AppControl, HealthStartAndStopStopEverythingElseFirst)
 {
-	const std::vector<std::string> others = kVminStops + std::vector<std::string>{"supervisorctl stop kx_ftm",
-										  "supervisorctl stop aging",
-										  "/root/stop_all_miner.sh 1",
-										  "/root/stop_all_gp.sh 1"};
+	const std::vector<std::string> others =
+		kVminStops + std::vector<std::string>{"supervisorctl stop kx_ftm &", "supervisorctl stop aging &"} +
+		kGroupStops + std::vector<std::string>{kPause};
 	auto commands = run(app("app.health", "start"), 9);
-	expect_sequence(commands, others + std::vector<std::string>{"supervisorctl start health"});
+	expect_sequence(commands, others + std::vector<std::string>{"supervisorctl start health &"});
 	EXPECT_GE(time_of(commands, "supervisorctl start health") - time_of(commands, "/root/stop_all_gp.sh 1"), 0.95);
 	commands = run(app("app.health", "stop"), 9);
-	expect_sequence(commands, others + std::vector<std::string>{"supervisorctl stop health"});
+	expect_sequence(commands, others + std::vector<std::string>{"supervisorctl stop health &"});
 }
 
 TEST_P(AppControl, TestStartRestartsTheFactoryTestAboutThreeSecondsLater)
@@ -180,33 +181,28 @@ TEST_P(AppControl, TestStartRestartsTheFactoryTestAboutThreeSecondsLater)
 	const auto start = std::chrono::steady_clock::now();
 	auto commands = run(app("app.test", "start"), 8);
 	EXPECT_GE(seconds_since(start), 3.0);
-	expect_sequence(commands, kVminStops + std::vector<std::string>{"/root/stop_all_miner.sh 1",
-									"/root/stop_all_gp.sh 1",
-									"supervisorctl stop aging",
-									"supervisorctl restart kx_ftm"});
+	const std::vector<std::string> test_start = kVminStops + kGroupStops +
+						    std::vector<std::string>{"supervisorctl stop aging &", kPause,
+									     "supervisorctl restart kx_ftm &"};
+	expect_sequence(commands, test_start);
 	EXPECT_NEAR(time_of(commands, "supervisorctl restart kx_ftm") - time_of(commands, "supervisorctl stop aging"),
 		    3.0, 0.3);
 	EXPECT_EQ(texts(run(app("app.test", "stop"), 1)), (std::vector<std::string>{"supervisorctl stop kx_ftm"}));
 	commands = run(app("app.test", "restart"), 9);
-	expect_sequence(commands, std::vector<std::string>{"supervisorctl stop kx_ftm"} + kVminStops +
-					  std::vector<std::string>{"/root/stop_all_miner.sh 1", "/root/stop_all_gp.sh 1",
-								   "supervisorctl stop aging",
-								   "supervisorctl restart kx_ftm"});
+	expect_sequence(commands, std::vector<std::string>{"supervisorctl stop kx_ftm &"} + test_start);
 }
 
 TEST_P(AppControl, AgingStartStopsTheRestAndRestartsAging)
 {
 	auto commands = run(app("app.aging", "start"), 9);
-	expect_sequence(commands, kVminStops + std::vector<std::string>{"supervisorctl stop kx_ftm",
-									"/root/stop_all_miner.sh 1",
-									"/root/stop_all_gp.sh 1",
-									"supervisorctl restart aging"});
+	const std::vector<std::string> aging_start =
+		kVminStops + std::vector<std::string>{"supervisorctl stop kx_ftm &"} + kGroupStops +
+		std::vector<std::string>{kPause, "supervisorctl restart aging &"};
+	expect_sequence(commands, aging_start);
 	EXPECT_GE(time_of(commands, "supervisorctl restart aging") - time_of(commands, "/root/stop_all_gp.sh 1"), 0.95);
 	EXPECT_EQ(texts(run(app("app.aging", "stop"), 1)), (std::vector<std::string>{"supervisorctl stop aging"}));
 	commands = run(app("app.aging", "restart"), 10);
-	expect_sequence(commands, std::vector<std::string>{"supervisorctl stop aging"} + kVminStops +
-					  std::vector<std::string>{"supervisorctl stop kx_ftm", "/root/stop_all_miner.sh 1",
-								   "/root/stop_all_gp.sh 1", "supervisorctl restart aging"});
+	expect_sequence(commands, std::vector<std::string>{"supervisorctl stop aging &"} + aging_start);
 	std::string reply;
 	EXPECT_TRUE(run(app("app.aging", "get"), 0, &reply).empty());
 	EXPECT_EQ(reply, refusal("Unsupport app.aging action."));

@@ -51,6 +51,9 @@ TEST_P(VendorStorage, SerialNumberIsItsTextAndMacExactlySixBytes)
 	EXPECT_EQ(result("vendor-read 3"), "ret=6 data=024B58A1B2C3 guard=intact");
 	EXPECT_TRUE(twin().wait_log("VENDOR_LAN_MAC_ID: 024b58a1b2c3", 2000));
 
+	EXPECT_EQ(result("vendor-write-sn " + std::string(100, 'N')), "ret=0");
+	EXPECT_EQ(twin().read_file("/run/kxsim/state/vendor/1"), std::string(92, 'N')) << "cut to the data area";
+
 	EXPECT_EQ(result("vendor-read 4"), "ret=-1 data= guard=intact") << "an item never written";
 	EXPECT_TRUE(twin().wait_log("vendor read error -1", 2000));
 }
@@ -250,6 +253,9 @@ TEST_P(HwmondStandIn, RequestTextsReachTheMonitorExactly)
 	EXPECT_EQ(result("hashboard hash_board2 1 0"), "ret=0");
 	EXPECT_EQ(result("power-set 3400 1"), "ret=0");
 	EXPECT_EQ(result("eeprom-set 1 176 " + std::string(176, 'A')), "ret=0");
+	// Boards outside 0..3 are refused before any request.
+	EXPECT_NE(tool("eeprom-get 4").out.find("ret=-1"), std::string::npos);
+	EXPECT_NE(tool("eeprom-get -1").out.find("ret=-1"), std::string::npos);
 	tool("eeprom-get 3");
 	const std::vector<std::string> expected = {
 		"{\"action\":\"set\",\"key\":\"fans.duty\",\"body\":{   \"fans\":{\"inlet\":\"50\",\"outlet\":\"50\"}}}",
@@ -270,7 +276,7 @@ TEST_P(HwmondStandIn, RequestTextsReachTheMonitorExactly)
 	}
 }
 
-TEST_P(HwmondStandIn, EepromDataThatIsNoHexLeavesTheSlotAlone)
+TEST_P(HwmondStandIn, EepromDataThatIsNoHexOrShortLeavesTheSlotAlone)
 {
 	std::string data = std::string(175, '0') + "G";
 	answer(eeprom_reply(data));
@@ -285,6 +291,15 @@ TEST_P(HwmondStandIn, EepromDataThatIsNoHexLeavesTheSlotAlone)
 	EXPECT_EQ(slot_of(run.out, 1), std::string(176, '2'));
 	EXPECT_NE(run.err.find("The string is not an even number of characters!"), std::string::npos);
 
+	// Fewer digits than one image is a failed read.
+	for (const std::string &data : {std::string(), std::string("0A1B"), std::string(174, 'A')}) {
+		answer(eeprom_reply(data));
+		run = tool("eeprom-get 1");
+		EXPECT_NE(run.out.find("ret=-1"), std::string::npos) << data.size() << " digits: " << run.out;
+		EXPECT_EQ(slot_of(run.out, 1), std::string(176, '2'));
+		EXPECT_NE(run.err.find("fewer than 176: read failed"), std::string::npos) << run.err;
+	}
+
 	answer(eeprom_reply("0a1B" + std::string(172, 'c')));
 	run = tool("eeprom-get 1");
 	EXPECT_EQ(slot_of(run.out, 1), "0A1B" + std::string(172, 'C'));
@@ -296,6 +311,13 @@ TEST_P(HwmondStandIn, RefusedOrCutRepliesAreFailedReads)
 	twin::ExecResult run = tool("eeprom-get 0");
 	EXPECT_NE(run.out.find("ret=-1"), std::string::npos);
 	EXPECT_NE(run.err.find("parse return error: Unsupport eeprom"), std::string::npos) << run.err;
+	EXPECT_EQ(slot_of(run.out, 0), std::string(176, '1'));
+	// A code that is not 0 at full width, even with its low 32 bits 0.
+	answer("{\"code\":4294967296,\"error\":\"\",\"body\":{\"eeprom\":{\"index\":0,\"offset\":0,\"size\":88,"
+	       "\"data\":\"" + std::string(176, 'B') + "\"}}}");
+	run = tool("eeprom-get 0");
+	EXPECT_NE(run.out.find("ret=-1"), std::string::npos) << run.out;
+	EXPECT_NE(run.err.find("return code : 4294967296"), std::string::npos) << run.err;
 	EXPECT_EQ(slot_of(run.out, 0), std::string(176, '1'));
 
 	// Longer than the 1024-byte reply buffer: it arrives cut and is not read.
@@ -316,6 +338,8 @@ TEST_P(HwmondStandIn, RefusedOrCutRepliesAreFailedReads)
 		run = tool("power-get");
 		EXPECT_NE(run.out.find("ret=-1"), std::string::npos);
 		EXPECT_NE(run.err.find("return power return NULL"), std::string::npos);
+		answer("{\"code\":0,\"error\":\"ok\",\"body\":{\"power\":{\"power_vol\":3400}}}");
+		EXPECT_EQ(result("power-get"), "ret=-1") << "a number where the text belongs reads as 0";
 	}
 }
 

@@ -17,7 +17,7 @@
 
 namespace hw_scenario {
 
-// The helper built for the variant whose service name is given.
+// The helper of the variant whose service name is given, as installed in the twin.
 inline std::string hw_tool(const std::string &service)
 {
 	return service == "cfgsvc_v2" ? HW_TOOL_V2 : HW_TOOL_V1;
@@ -40,22 +40,58 @@ inline double time_of(const std::vector<twin::Command> &commands, const std::str
 	return -1;
 }
 
-// The commands are exactly `expected` and come in its order. Commands the
-// service starts in the background one right after the other may record
-// swapped, so an order is only checked beyond `slack` seconds; the waits the
-// service makes between steps are longer than that.
-inline void expect_sequence(const std::vector<twin::Command> &got, const std::vector<std::string> &expected,
-			    double slack = 0.3)
+// Marks a wait of the service between two commands in expect_sequence.
+inline constexpr const char *kPause = "<pause>";
+
+// The recorded commands are exactly the commands of `steps`, which lists them
+// as the service runs them ("... &" when started in the background) with
+// kPause where it waits. Their recorded order is checked wherever the service
+// fixes it: after a command it waited for, and across a pause. A background
+// start may record after the commands issued right after it.
+inline void expect_sequence(const std::vector<twin::Command> &got, const std::vector<std::string> &steps)
 {
-	std::vector<std::string> sorted_got = texts(got);
-	std::vector<std::string> sorted_expected = expected;
-	std::sort(sorted_got.begin(), sorted_got.end());
+	struct step {
+		std::string text;
+		bool background;
+		int pauses_before;
+	};
+	std::vector<step> expected;
+	int pauses = 0;
+	for (const std::string &s : steps) {
+		if (s == kPause) {
+			++pauses;
+			continue;
+		}
+		const bool background = s.size() > 2 && s.compare(s.size() - 2, 2, " &") == 0;
+		expected.push_back({background ? s.substr(0, s.size() - 2) : s, background, pauses});
+	}
+	const std::vector<std::string> recorded = texts(got);
+	std::vector<std::string> sorted_recorded = recorded;
+	std::vector<std::string> sorted_expected;
+	for (const step &e : expected)
+		sorted_expected.push_back(e.text);
+	std::sort(sorted_recorded.begin(), sorted_recorded.end());
 	std::sort(sorted_expected.begin(), sorted_expected.end());
-	ASSERT_EQ(sorted_got, sorted_expected) << "recorded: " << ::testing::PrintToString(texts(got));
+	ASSERT_EQ(sorted_recorded, sorted_expected) << "recorded: " << ::testing::PrintToString(recorded);
+
+	// Record position of each expected command; repeated texts pair up in order.
+	std::vector<std::size_t> position(expected.size());
+	std::vector<bool> used(recorded.size(), false);
+	for (std::size_t i = 0; i < expected.size(); ++i) {
+		for (std::size_t r = 0; r < recorded.size(); ++r) {
+			if (!used[r] && recorded[r] == expected[i].text) {
+				used[r] = true;
+				position[i] = r;
+				break;
+			}
+		}
+	}
 	for (std::size_t i = 0; i < expected.size(); ++i) {
 		for (std::size_t j = i + 1; j < expected.size(); ++j) {
-			EXPECT_LE(time_of(got, expected[i]), time_of(got, expected[j]) + slack)
-				<< expected[i] << " before " << expected[j];
+			if (expected[i].background && expected[j].pauses_before == expected[i].pauses_before)
+				continue;
+			EXPECT_LT(position[i], position[j]) << expected[i].text << " before " << expected[j].text
+							   << "; recorded: " << ::testing::PrintToString(recorded);
 		}
 	}
 }

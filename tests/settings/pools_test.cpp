@@ -221,23 +221,41 @@ TEST_P(Pools, MinerThatIsNotRunningDoesNotChangeTheReply)
 	EXPECT_EQ(twin().miner_requests(2).size(), 2u);
 }
 
-TEST_P(Pools, FailedDatabaseWriteIsReportedButPoolsStillApply)
+TEST_P(Pools, RefusedSetOrCleanChangesNothing)
 {
 	ASSERT_EQ(setting(pools_set(kPoolsA)), kOk);
 	start_miner("miner.ttyS0");
 	mark_present("\"miner.ttyS0\"");
+	const std::string stored = sql("SELECT * FROM POOLS ORDER BY ID;");
+
+	// A set whose write fails leaves memory, file and miners as they were.
 	sql("CREATE TRIGGER refuse_pool2 BEFORE UPDATE ON POOLS WHEN OLD.ID = 2 "
 	    "BEGIN SELECT RAISE(ABORT, 'pool 2 is locked'); END;");
-	const std::vector<std::vector<std::string>> wanted = {{"n1", "m1", "o1"}, {"n2", "m2", "o2"}, {"n3", "m3", "o3"}};
-	EXPECT_EQ(setting(pools_set(wanted)), refusal("SQL error: pool 2 is locked"));
+	EXPECT_EQ(setting(pools_set({{"n1", "m1", "o1"}, {"n2", "m2", "o2"}, {"n3", "m3", "o3"}})),
+		  refusal("SQL error: pool 2 is locked"));
 	EXPECT_TRUE(twin().wait_log("SQL error: pool 2 is locked", 2000));
-	// Memory and the miners go on with what was asked, the file keeps the old pools whole.
-	EXPECT_EQ(setting(kGet), pools_reply(wanted));
-	EXPECT_EQ(twin().miner_requests(0), std::vector<std::string>{pools_forward(wanted)});
-	EXPECT_EQ(sql("SELECT URL FROM POOLS ORDER BY ID;"),
-		  "stratum+tcp://a.test:3333\nstratum+tcp://b.test:3333\nstratum+tcp://c.test:3333\n");
+	EXPECT_EQ(setting(kGet), pools_reply(kPoolsA));
+	EXPECT_TRUE(twin().miner_requests(0).empty());
+	EXPECT_EQ(sql("SELECT * FROM POOLS ORDER BY ID;"), stored);
+
+	// A clean while another writer holds the file answers the first error.
+	twin().exec("{ echo 'BEGIN IMMEDIATE;'; echo \"SELECT 'locked';\"; sleep 60; } 2>/dev/null | "
+		    "sqlite3 /userdata/cfgsvc.db >/tmp/lock.out 2>&1 & echo $! >/tmp/lock.pid");
+	for (int i = 0; i < 100 && twin().read_file("/tmp/lock.out").find("locked") == std::string::npos; ++i)
+		twin().exec("sleep 0.05");
+	EXPECT_EQ(setting(kClean), refusal("SQL error: database is locked"));
+	twin().exec("pid=$(cat /tmp/lock.pid); kill $pid; for i in $(seq 100); do kill -0 $pid 2>/dev/null || break; "
+		    "sleep 0.05; done");
+
+	// A clean whose re-create fails after the drop keeps POOLS whole.
+	sql("DROP TABLE SOURCE_POOLS; CREATE VIEW SOURCE_POOLS AS SELECT abs(-9223372036854775807 - 1) AS ID, "
+	    "'' AS URL, '' AS USER, '' AS PASS;");
+	EXPECT_EQ(setting(kClean), refusal("SQL error: integer overflow"));
+	EXPECT_EQ(setting(kGet), pools_reply(kPoolsA));
+	EXPECT_EQ(sql("SELECT * FROM POOLS ORDER BY ID;"), stored);
 	restart_service();
 	EXPECT_EQ(setting(kGet), pools_reply(kPoolsA));
+	EXPECT_TRUE(twin().miner_requests(0).empty());
 }
 
 SETTING_VARIANTS(Pools);

@@ -75,6 +75,12 @@ TEST_P(ProbeNoBoard, GivesUpAfterTwoSecondsWithoutTouchingTheValue)
 	EXPECT_EQ(twin().serial_frames(1).size(), 2u);
 	EXPECT_EQ(result("probe /dev/ttyS9"), "ret=-1 value=0xDEADBEEF");
 	EXPECT_TRUE(twin().wait_log("open /dev/ttyS9 is failed ", 2000));
+
+	// A line that reads as ready but yields 0 bytes ends each try at once.
+	const auto start = std::chrono::steady_clock::now();
+	EXPECT_EQ(result("probe /dev/null", 5000), "ret=0 value=0xDEADBEEF");
+	EXPECT_LT(seconds_since(start), 1.5);
+	EXPECT_TRUE(twin().wait_log("uart_recv_timeout ret:0, Getting data timeout.", 2000));
 }
 
 TOOL_VARIANTS(ProbeNoBoard);
