@@ -92,15 +92,24 @@ protected:
 		return cfg_text({.type = type_line, .file_md5 = md5(content), .name_md5 = md5(name)});
 	}
 
+	// Requests the recording "Setting" received, without the time of each ("T request" lines).
+	std::vector<std::string> setting_requests()
+	{
+		std::vector<std::string> requests = lines_of(twin().read_file(kRecord));
+		for (std::string &line : requests)
+			line.erase(0, line.find(' ') + 1);
+		return requests;
+	}
+
 	upgrade_run run_upgrade()
 	{
 		const std::size_t log_before = twin().read_file(kSyslog).size();
-		const std::size_t reports_before = lines_of(twin().read_file(kRecord)).size();
+		const std::size_t reports_before = setting_requests().size();
 		upgrade_run run{};
 		run.status = twin().exec("cd /tmp && /usr/bin/upgradesvc").status;
 		const std::string log = twin().read_file(kSyslog);
 		run.log = log.substr(std::min(log_before, log.size()));
-		const std::vector<std::string> reports = lines_of(twin().read_file(kRecord));
+		const std::vector<std::string> reports = setting_requests();
 		if (reports.size() > reports_before)
 			run.reports.assign(reports.begin() + static_cast<long>(reports_before), reports.end());
 		return run;
