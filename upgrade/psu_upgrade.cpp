@@ -9,7 +9,7 @@ int upgradesvc_psu(upgrade_record &rec)
 	char type[kCommandSize];
 	char cmd[kCommandSize];
 	int status = -1;
-	const bool words = shell_word(path, sizeof(path), rec.acFwPath) && shell_word(type, sizeof(type), rec.acPsuType);
+	const bool words = shell_word(path, sizeof(path), rec.acFwPath) && shell_word(type, sizeof(type), rec.acPsuType, true);
 	if (!words) {
 		UPGRADE_LOG("ERROR  : %s LINE:%d text too long for the shell: %s %s\n", rec.acFwPath, rec.acPsuType);
 	} else if (format_command(__func__, cmd, "kx_upgrade_psu %d %d %d %s %s", rec.iBusNum, rec.ucAddress,

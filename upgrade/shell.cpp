@@ -50,10 +50,10 @@ int upgradesvc_excute_cmd(const char *cmd, char *out, std::size_t out_size)
 	return pclose(pipe);
 }
 
-bool shell_word(char *dst, std::size_t size, const char *text)
+bool shell_word(char *dst, std::size_t size, const char *text, bool line_end)
 {
 	std::size_t length = std::strlen(text);
-	const bool trailing_newline = length > 0 && text[length - 1] == '\n';
+	const bool trailing_newline = line_end && length > 0 && text[length - 1] == '\n';
 	if (trailing_newline)
 		--length;
 	bool literal = length > 0;

@@ -13,10 +13,11 @@ inline constexpr std::size_t kCommandSize = 256;
 int upgradesvc_excute_cmd(const char *cmd, char *out, std::size_t out_size);
 
 // Writes text into dst as one shell word: unchanged when it holds only
-// characters the shell takes literally, else in single quotes. A trailing
-// newline stays outside the quotes, where it ends the command as before.
-// False when the word does not fit.
-bool shell_word(char *dst, std::size_t size, const char *text);
+// characters the shell takes literally, else in single quotes. With
+// line_end, a trailing newline (a configuration line's end) stays outside
+// the quotes, where it ends the command as before; a file name's newline is
+// part of the name and is quoted with it. False when the word does not fit.
+bool shell_word(char *dst, std::size_t size, const char *text, bool line_end = false);
 
 // Formats a command into cmd (kCommandSize bytes); false, logged for the
 // calling operation, when it would be cut, so a cut command never runs.

@@ -220,3 +220,23 @@ TEST_F(UpgradeRun, ABusConnectionLostDuringTheReportIsLoggedAndTheTriesEnd)
 	EXPECT_TRUE(twin().wait_log(" try 4 send upgrade result  ", 5000));
 	EXPECT_EQ(twin().logs().find("send upgrade result succussfully"), std::string::npos);
 }
+
+// unzip drops control characters from names, but a file already in the upgrade directory may end in
+// a newline: that newline is part of the name, not the end of a command (psu.cfg is executable
+// here and a stripped-name link stands ready, so a newline taken as a command end would run it).
+TEST_F(UpgradeRun, ANameEndingInANewlineIsQuotedWhole)
+{
+	start_recording_setting();
+	const std::string cfg = "type=gosPower\nbusNum=1\naddress=88\nfileMD5=" + md5("image") +
+				"\ntouch /tmp/x\nfileNameMD5=G1.bin";
+	make_package({{"readme", "not firmware"}});
+	twin().write_file("/userdata/upgrade/psu.cfg", cfg);
+	ASSERT_EQ(twin().exec("cd /userdata/upgrade && chmod 755 psu.cfg && printf image > img && ln -s img G1.bin && "
+			      "python3 -c 'open(\"G1.bin\\n\", \"w\").write(\"x\")'")
+			  .status,
+		  0);
+	const upgrade_run run = run_upgrade();
+	EXPECT_EQ(run.reports, std::vector<std::string>{report(-1)}) << run.log;
+	EXPECT_TRUE(flashes().empty());
+	EXPECT_FALSE(twin().file_exists("/tmp/x"));
+}
