@@ -1,6 +1,7 @@
 // The twin's root file system: an overlay of the host's / with a tmpfs upper layer, the build installed into it,
 // the machine's files (/etc/version, /etc/hostname, /userdata, /root scripts, /mnt/sdcard) and its own
 // /sys, /dev, /run, /tmp and /proc. Nothing here is visible outside the twin's mount namespace.
+#include <algorithm>
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -75,9 +76,13 @@ std::string supervisor_conf(const InitConfig& cfg) {
     for (const std::string& n : names) known = known || n == p;
     if (!known) names.push_back(p);
   }
+  // The long-running services come back when they end (for instance after losing the bus), as on the board.
+  const std::vector<std::string> restarted = {"cfgsvc", "cfgsvc_v2", "kx_hwmond"};
   for (const std::string& n : names) {
+    bool restart = std::find(restarted.begin(), restarted.end(), n) != restarted.end();
     c += "[program:" + n + "]\ncommand=/usr/lib/kxsim/bin/twin_run " + n +
-         "\nautostart=false\nautorestart=false\nstartsecs=0\nstartretries=0\nstopwaitsecs=2\n"
+         "\nautostart=false\nautorestart=" + (restart ? "true" : "false") +
+         "\nstartsecs=0\nstartretries=0\nstopwaitsecs=2\n"
          "stopasgroup=true\nkillasgroup=true\n"
          "stdout_logfile=/run/kxsim/logs/" + n + ".out\nstderr_logfile=/run/kxsim/logs/" + n + ".err\n"
          "stdout_logfile_maxbytes=0\nstderr_logfile_maxbytes=0\n\n";
