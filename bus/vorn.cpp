@@ -37,6 +37,10 @@ const ubus_method kMethods[] = {
 	UBUS_METHOD("transfer", transfer_handler, kTransferPolicy),
 };
 
+// The largest message blob the bus carries: the daemon drops a client that sends
+// more. (ubus has it as the build setting UBUS_MAX_MSGLEN, not in its headers.)
+constexpr size_t kBusMaxMessage = 1048576;
+
 // Bytes a message adds around its data table: for a reply the message blob's
 // header, the object id and the data attribute's header; for a request also the
 // method name, plus room for the caller's user and group that the daemon adds.
@@ -101,7 +105,7 @@ int transfer_handler(struct ubus_context *bus, struct ubus_object *, struct ubus
 			s.msg_buf[s.msg_size - 1] = '\0';
 		blob_buf_init(&s.reply, 0);
 		blobmsg_add_string(&s.reply, "resp", s.msg_buf);
-		if (kReplyFraming + blob_len(s.reply.head) > UBUS_MAX_MSGLEN) {
+		if (kReplyFraming + blob_len(s.reply.head) > kBusMaxMessage) {
 			// The daemon would drop this process's connection: answer without data.
 			size_t len = strlen(s.msg_buf);
 			fprintf(stderr, "vorn: reply of %zu bytes is too large for the bus, sent without data\n", len);
@@ -122,7 +126,16 @@ bool build_request(const char *msg)
 		return false;
 	blobmsg_buf_init(&s.request);
 	return blobmsg_add_string(&s.request, "sendmsg", msg) == 0 &&
-	       kRequestFraming + blob_len(s.request.head) <= UBUS_MAX_MSGLEN;
+	       kRequestFraming + blob_len(s.request.head) <= kBusMaxMessage;
+}
+
+// Without a handler of the caller's a lost bus ends the loop, so the service
+// finalises and exits and its supervisor starts it again. (The client library's
+// default ends the loop only while the socket is still on it, and the platform's
+// event loop drops a hung-up socket before the library reads the end of the stream.)
+void end_loop_on_lost(struct ubus_context *)
+{
+	uloop_end();
 }
 
 void wakeup_handler(struct uloop_fd *, unsigned int)
@@ -187,9 +200,7 @@ vorn_ctx *vorn_initialize(vorn_conn_lost_cb on_lost)
 	ctx->bus = ubus_connect(nullptr);
 	if (!ctx->bus)
 		goto fail;
-	// Without a handler the client library's default stays: it ends the loop.
-	if (on_lost)
-		ctx->bus->connection_lost = on_lost;
+	ctx->bus->connection_lost = on_lost ? on_lost : end_loop_on_lost;
 	ubus_add_uloop(ctx->bus);
 
 	int fds[2];

@@ -15,6 +15,8 @@ namespace bus_test {
 std::string ubusd_path();
 std::string ubus_cli_path();
 std::string test_service_path();
+// The platform's ubus tool that ours is compared with ("" when not configured).
+std::string platform_ubus_cli_path();
 
 // The daemon's default socket (the platform's library has it built in, not in a header).
 constexpr const char *kBusSocket = "/var/run/ubus/ubus.sock";
