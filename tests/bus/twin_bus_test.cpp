@@ -6,6 +6,8 @@
 #include "twin.h"
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -70,6 +72,48 @@ TEST_F(BusOnTwin, AServiceWhoseObjectIsTakenSaysWhyAndEnds)
 	// The first instances still answer.
 	EXPECT_NE(twin().call("Setting", kPoolsGet).find("\"code\""), std::string::npos);
 	EXPECT_TRUE(on_bus("hwmond"));
+}
+
+// Every service of the system answers the platform's own ubus tool, through our
+// daemon and through the platform's ubusd, exactly as it answers ours.
+TEST_F(BusOnTwin, EveryServiceAnswersThePlatformsToolThroughEitherDaemon)
+{
+	const std::string platform = KX_PLATFORM_UBUS_DIR;
+	if (platform.empty())
+		GTEST_SKIP() << "the platform's ubus is not configured (KX_PLATFORM_UBUS_CLI)";
+	const std::vector<std::pair<std::string, std::string>> calls = {
+		{"Setting", kPoolsGet},
+		{"Setting", R"({"key":"dev.base","action":"get","body":{}})"},
+		{"Setting", R"({"key":"nokey","action":"get","body":{}})"},
+		{"hwmond", R"({"key":"power.all","action":"get","body":{}})"},
+		{"hwmond", R"({"key":"hash_boards.all","action":"get","body":{}})"},
+		{"hwmond", "not json"},
+	};
+	auto both_tools_agree = [&](const char *daemon) {
+		for (const auto &[object, request] : calls) {
+			std::string quoted;
+			for (char c : request)
+				quoted += (c == '"' || c == '\\') ? std::string("\\") + c : std::string(1, c);
+			std::string args = " call " + object + " transfer '{\"sendmsg\":\"" + quoted + "\"}'";
+			auto theirs = twin().exec(platform + "/bin/ubus" + args);
+			auto ours = twin().exec("ubus" + args);
+			EXPECT_EQ(theirs.status, 0) << daemon << args << theirs.err;
+			EXPECT_NE(theirs.out.find("\"resp\": \"{"), std::string::npos) << daemon << args << theirs.out;
+			EXPECT_EQ(ours.out, theirs.out) << daemon << args;
+			EXPECT_EQ(ours.status, theirs.status) << daemon << args;
+		}
+	};
+	both_tools_agree("our ubusd:");
+
+	// The twin starts /usr/bin/ubusd again when it dies: put the platform's in its place.
+	auto ubusd = twin().exec("for p in /proc/[0-9]*; do [ \"$(cat $p/comm 2>/dev/null)\" = ubusd ] && echo ${p#/proc/}; done");
+	ASSERT_FALSE(ubusd.out.empty());
+	ASSERT_EQ(twin().exec("mount --bind " + platform + "/sbin/ubusd /usr/bin/ubusd && kill -9 " + ubusd.out).status, 0);
+	ASSERT_TRUE(wait_on_bus("hwmond", 30000));
+	ASSERT_TRUE(wait_on_bus("Setting", 30000));
+	auto maps = twin().exec("for p in /proc/[0-9]*; do [ \"$(cat $p/comm 2>/dev/null)\" = ubusd ] && cat $p/maps; done");
+	ASSERT_NE(maps.out.find(platform + "/lib/libubox.so"), std::string::npos) << "the platform's ubusd runs";
+	both_tools_agree("platform ubusd:");
 }
 
 } // namespace
