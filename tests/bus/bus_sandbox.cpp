@@ -8,7 +8,9 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
@@ -71,6 +73,18 @@ int wait_child(pid_t pid)
 	return status;
 }
 
+bool accepts_connections()
+{
+	int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+	sockaddr_un addr = {};
+	addr.sun_family = AF_UNIX;
+	strcpy(addr.sun_path, kBusSocket);
+	bool ok = fd >= 0 && connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0;
+	if (fd >= 0)
+		close(fd);
+	return ok;
+}
+
 } // namespace
 
 std::string ubusd_path() { return from_env("KX_UBUSD", KX_UBUSD_PATH); }
@@ -112,9 +126,9 @@ bool Daemon::start()
 {
 	unlink(kBusSocket);
 	pid_ = spawn({ubusd_path()}, -1, -1);
-	for (int i = 0; i < 300; i++) {
-		struct stat st;
-		if (stat(kBusSocket, &st) == 0 && S_ISSOCK(st.st_mode))
+	// Ready once it accepts connections: the socket file appears before the daemon listens.
+	for (int i = 0; i < 500; i++) {
+		if (accepts_connections())
 			return true;
 		std::this_thread::sleep_for(std::chrono::milliseconds(10));
 	}
@@ -126,7 +140,9 @@ void Daemon::stop()
 	if (pid_ <= 0)
 		return;
 	kill(pid_, SIGTERM);
-	wait_child(pid_);
+	Process daemon_process(pid_);
+	if (daemon_process.wait_exit(3000) < 0)
+		daemon_process.kill_now(); // it ignored the signal (it was still starting up)
 	pid_ = -1;
 }
 

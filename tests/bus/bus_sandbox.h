@@ -40,6 +40,7 @@ class Process {
 public:
 	// err_path: a file that takes the program's standard error.
 	explicit Process(const std::vector<std::string> &argv, const std::string &err_path = "");
+	explicit Process(pid_t running) : pid_(running) {} // takes over a child started elsewhere
 	~Process();
 	pid_t pid() const { return pid_; }
 	void kill_now();
