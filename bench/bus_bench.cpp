@@ -1,5 +1,6 @@
-// Round trips of vorn_transfer through ubusd to an echo service, and the idle
-// footprint of the daemon and of a service. One line per figure.
+// Round trips of vorn_transfer through ubusd to an echo service, through this
+// build's daemon and a second one with the same client, and the idle footprint
+// of the daemon and of a service. One line per figure.
 #include "bus_sandbox.h"
 #include "vorn.h"
 
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -28,7 +30,13 @@ long rss_kib(pid_t pid)
 	return -1;
 }
 
-bool round_trips(vorn_ctx *ctx, const char *label, size_t text_len, int calls)
+struct figures {
+	double calls_per_s;
+	double p50_us;
+	double p99_us;
+};
+
+bool round_trips(vorn_ctx *ctx, size_t text_len, int calls, figures *out)
 {
 	std::string request = "echo:" + std::string(text_len, 'q');
 	std::vector<char> reply(text_len + 64);
@@ -52,37 +60,102 @@ bool round_trips(vorn_ctx *ctx, const char *label, size_t text_len, int calls)
 	}
 	double seconds = std::chrono::duration<double>(clock_type::now() - start).count();
 	std::sort(us.begin(), us.end());
-	printf("bus round trips %s: %.0f calls/s\n", label, calls / seconds);
-	printf("bus latency %s p50: %.1f us\n", label, us[us.size() / 2]);
-	printf("bus latency %s p99: %.1f us\n", label, us[us.size() * 99 / 100]);
+	*out = {calls / seconds, us[us.size() / 2], us[us.size() * 99 / 100]};
 	return true;
+}
+
+#ifdef KX_SYSTEM_UBUS
+constexpr bool kOurDaemonFirst = false;
+constexpr const char *kLibrary = "platform libubus";
+constexpr const char *kBuildDaemon = "platform ubusd";
+constexpr const char *kSecondDaemon = "our ubusd";
+#else
+constexpr bool kOurDaemonFirst = true;
+constexpr const char *kLibrary = "our libubus";
+constexpr const char *kBuildDaemon = "our ubusd";
+constexpr const char *kSecondDaemon = "platform ubusd";
+#endif
+
+struct text_size {
+	const char *label;
+	size_t len;
+};
+constexpr text_size kSizes[] = {{"100 B", 100}, {"4 KiB", 4096}};
+
+// Round trips through one daemon with this build's client library, keeping the
+// best of each figure over the rounds; the first round also measures the idle footprint.
+bool bench_daemon(const std::string &path, const char *daemon_name, int calls, bool footprint,
+		  figures best[std::size(kSizes)])
+{
+	setenv("KX_UBUSD", path.c_str(), 1);
+	bus_test::Daemon daemon;
+	if (!daemon.start())
+		return false;
+	bus_test::Process service({bus_test::test_service_path(), "bench"});
+	if (!bus_test::wait_for_object("bench"))
+		return false;
+	vorn_ctx *ctx = vorn_initialize(nullptr);
+	if (!ctx || vorn_set_obj_name(ctx, "bench_client") != 0)
+		return false;
+	for (size_t i = 0; i < std::size(kSizes); i++) {
+		figures f;
+		if (!round_trips(ctx, kSizes[i].len, calls, &f))
+			return false;
+		best[i].calls_per_s = std::max(best[i].calls_per_s, f.calls_per_s);
+		best[i].p50_us = best[i].p50_us > 0 ? std::min(best[i].p50_us, f.p50_us) : f.p50_us;
+		best[i].p99_us = best[i].p99_us > 0 ? std::min(best[i].p99_us, f.p99_us) : f.p99_us;
+	}
+	if (footprint) {
+		std::this_thread::sleep_for(std::chrono::milliseconds(300));
+		printf("%s idle RSS: %ld KiB\n", daemon_name, rss_kib(daemon.pid()));
+		printf("service idle RSS: %ld KiB\n", rss_kib(service.pid()));
+	}
+	vorn_finalize(ctx);
+	return true;
+}
+
+void print_figures(const char *daemon_name, const figures results[std::size(kSizes)])
+{
+	for (size_t i = 0; i < std::size(kSizes); i++) {
+		const char *size = kSizes[i].label;
+		printf("bus round trips %s (%s, %s): %.0f calls/s\n", size, kLibrary, daemon_name, results[i].calls_per_s);
+		printf("bus latency %s p50 (%s, %s): %.1f us\n", size, kLibrary, daemon_name, results[i].p50_us);
+		printf("bus latency %s p99 (%s, %s): %.1f us\n", size, kLibrary, daemon_name, results[i].p99_us);
+	}
 }
 
 } // namespace
 
+// Usage: bus_bench [CALLS [SECOND_UBUSD]]: the second daemon (default: the one
+// the build was configured with as KX_INTEROP_UBUSD) is measured with the same
+// client, in rounds alternating with the first so that both see the same load.
 int main(int argc, char **argv)
 {
+	constexpr int kRounds = 3;
 	int calls = argc > 1 ? atoi(argv[1]) : 20000;
+	std::string second = argc > 2 ? argv[2] : KX_SECOND_UBUSD;
 	std::string why;
 	if (!bus_test::enter_private_run(&why)) {
 		fprintf(stderr, "%s\n", why.c_str());
 		return 1;
 	}
-	bus_test::Daemon daemon;
-	if (!daemon.start())
-		return 1;
-	bus_test::Process service({bus_test::test_service_path(), "bench"});
-	if (!bus_test::wait_for_object("bench"))
-		return 1;
-
-	vorn_ctx *ctx = vorn_initialize(nullptr);
-	if (!ctx || vorn_set_obj_name(ctx, "bench_client") != 0)
-		return 1;
-	if (!round_trips(ctx, "100 B", 100, calls) || !round_trips(ctx, "4 KiB", 4096, calls))
-		return 1;
-	std::this_thread::sleep_for(std::chrono::milliseconds(300));
-	printf("ubusd idle RSS: %ld KiB\n", rss_kib(daemon.pid()));
-	printf("service idle RSS: %ld KiB\n", rss_kib(service.pid()));
-	vorn_finalize(ctx);
+	figures first_results[std::size(kSizes)] = {}, second_results[std::size(kSizes)] = {};
+	int rounds = second.empty() ? 1 : kRounds;
+	for (int round = 0; round < rounds; round++) {
+		if (!bench_daemon(bus_test::ubusd_path(), kBuildDaemon, calls, round == 0, first_results))
+			return 1;
+		if (!second.empty() && !bench_daemon(second, kSecondDaemon, calls, false, second_results))
+			return 1;
+	}
+	print_figures(kBuildDaemon, first_results);
+	if (second.empty())
+		return 0;
+	print_figures(kSecondDaemon, second_results);
+	for (size_t i = 0; i < std::size(kSizes); i++) {
+		const figures &ours = kOurDaemonFirst ? first_results[i] : second_results[i];
+		const figures &theirs = kOurDaemonFirst ? second_results[i] : first_results[i];
+		printf("bus round trips %s, our ubusd / platform ubusd (%s): %.2fx, p99 %.2fx\n", kSizes[i].label, kLibrary,
+		       ours.calls_per_s / theirs.calls_per_s, ours.p99_us / theirs.p99_us);
+	}
 	return 0;
 }

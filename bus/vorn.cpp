@@ -4,8 +4,10 @@
 #include "vorn.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <syslog.h>
 #include <unistd.h>
 
 struct vorn_ctx {
@@ -34,6 +36,16 @@ int transfer_handler(struct ubus_context *bus, struct ubus_object *obj,
 const ubus_method kMethods[] = {
 	UBUS_METHOD("transfer", transfer_handler, kTransferPolicy),
 };
+
+// The largest message blob the bus carries: the daemon drops a client that sends
+// more. (ubus has it as the build setting UBUS_MAX_MSGLEN, not in its headers.)
+constexpr size_t kBusMaxMessage = 1048576;
+
+// Bytes a message adds around its data table: for a reply the message blob's
+// header, the object id and the data attribute's header; for a request also the
+// method name, plus room for the caller's user and group that the daemon adds.
+constexpr size_t kReplyFraming = 4 + 8 + 4;
+constexpr size_t kRequestFraming = 4 + 8 + 16 + 4 + 128;
 
 struct fd_listener {
 	vorn_fd_cb cb;
@@ -93,9 +105,37 @@ int transfer_handler(struct ubus_context *bus, struct ubus_object *, struct ubus
 			s.msg_buf[s.msg_size - 1] = '\0';
 		blob_buf_init(&s.reply, 0);
 		blobmsg_add_string(&s.reply, "resp", s.msg_buf);
+		if (kReplyFraming + blob_len(s.reply.head) > kBusMaxMessage) {
+			// The daemon would drop this process's connection: answer without data.
+			size_t len = strlen(s.msg_buf);
+			fprintf(stderr, "vorn: reply of %zu bytes is too large for the bus, sent without data\n", len);
+			syslog(LOG_ERR, "vorn: reply of %zu bytes is too large for the bus, sent without data", len);
+			return 0;
+		}
 		ubus_send_reply(bus, req, s.reply.head);
 	}
 	return 0;
+}
+
+// Builds the "sendmsg" table in the request buffer; false when the text cannot
+// go out as one bus message.
+bool build_request(const char *msg)
+{
+	library_state &s = state();
+	if (strlen(msg) > VORN_MAX_REQUEST_TEXT)
+		return false;
+	blobmsg_buf_init(&s.request);
+	return blobmsg_add_string(&s.request, "sendmsg", msg) == 0 &&
+	       kRequestFraming + blob_len(s.request.head) <= kBusMaxMessage;
+}
+
+// Without a handler of the caller's a lost bus ends the loop, so the service
+// finalises and exits and its supervisor starts it again. (The client library's
+// default ends the loop only while the socket is still on it, and the platform's
+// event loop drops a hung-up socket before the library reads the end of the stream.)
+void end_loop_on_lost(struct ubus_context *)
+{
+	uloop_end();
 }
 
 void wakeup_handler(struct uloop_fd *, unsigned int)
@@ -160,7 +200,7 @@ vorn_ctx *vorn_initialize(vorn_conn_lost_cb on_lost)
 	ctx->bus = ubus_connect(nullptr);
 	if (!ctx->bus)
 		goto fail;
-	ctx->bus->connection_lost = on_lost;
+	ctx->bus->connection_lost = on_lost ? on_lost : end_loop_on_lost;
 	ubus_add_uloop(ctx->bus);
 
 	int fds[2];
@@ -264,13 +304,11 @@ int vorn_invoke(vorn_ctx *ctx, uint32_t id, const char *method, struct blob_attr
 
 int __client_send(vorn_ctx *ctx, const char *name, const char *msg, int timeout_ms)
 {
-	library_state &s = state();
+	if (!build_request(msg))
+		return UBUS_STATUS_INVALID_ARGUMENT;
 	uint32_t id = 0;
 	vorn_lookup_id(ctx, name, &id);
-	blobmsg_buf_init(&s.request);
-	if (blobmsg_add_string(&s.request, "sendmsg", msg) != 0)
-		return UBUS_STATUS_INVALID_ARGUMENT;
-	return vorn_invoke(ctx, id, "transfer", s.request.head, nullptr, nullptr, timeout_ms);
+	return vorn_invoke(ctx, id, "transfer", state().request.head, nullptr, nullptr, timeout_ms);
 }
 
 int vorn_send(vorn_ctx *ctx, const char *name, const char *msg)
@@ -285,16 +323,14 @@ int vorn_notify(vorn_ctx *ctx, const char *name, const char *msg)
 
 int __client_transfer(vorn_ctx *ctx, const char *name, const char *msg, char *resp, int resp_size)
 {
-	library_state &s = state();
 	if (resp_size <= 0)
 		return UBUS_STATUS_INVALID_ARGUMENT; // no room even for the terminating NUL
+	if (!build_request(msg))
+		return UBUS_STATUS_INVALID_ARGUMENT;
 	uint32_t id = 0;
 	vorn_lookup_id(ctx, name, &id);
-	blobmsg_buf_init(&s.request);
-	if (blobmsg_add_string(&s.request, "sendmsg", msg) != 0)
-		return UBUS_STATUS_INVALID_ARGUMENT;
 	reply_sink sink = {resp, resp_size};
-	return vorn_invoke(ctx, id, "transfer", s.request.head, reply_collector, &sink, VORN_TRANSFER_TIMEOUT_MS);
+	return vorn_invoke(ctx, id, "transfer", state().request.head, reply_collector, &sink, VORN_TRANSFER_TIMEOUT_MS);
 }
 
 int vorn_transfer(vorn_ctx *ctx, const char *name, const char *msg, char *resp, int resp_size)

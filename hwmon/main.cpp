@@ -29,7 +29,15 @@ int main()
 		syslog_only("kxhmond Error: failed to initialize vorn! \n");
 		exit(-1);
 	}
-	vorn_set_obj_name(ctx, "hwmond");
+	// Without its object the service cannot be reached: end, so the supervisor tries again.
+	int status = vorn_set_obj_name(ctx, "hwmond");
+	if (status != 0) {
+		err("Error: failed to register object hwmond: %s \n", ubus_strerror(-status));
+		syslog_only("kxhmond Error: failed to register object hwmond: %s \n", ubus_strerror(-status));
+		vorn_finalize(ctx);
+		release_devices();
+		exit(-1);
+	}
 	vorn_set_msg_cb(ctx, hwmond_msg_cb);
 	vorn_run_loop(ctx);
 

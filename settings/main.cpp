@@ -25,7 +25,14 @@ int main()
 		return -1;
 	}
 	svc_log(kLogInfo, "initialize vorn done! ");
-	vorn_set_obj_name(ctx, "Setting");
+	// Without its object the service cannot be reached: end, so the supervisor tries again.
+	int status = vorn_set_obj_name(ctx, "Setting");
+	if (status != 0) {
+		svc_log(kLogError, "Error: failed to register object Setting: %s ", ubus_strerror(-status));
+		vorn_finalize(ctx);
+		settings_db_close();
+		return -1;
+	}
 	vorn_set_msg_cb(ctx, __setting_server);
 	bus_link_attach(ctx);
 

@@ -15,6 +15,12 @@ extern "C" {
 #define VORN_NOTIFY_TIMEOUT_MS 2000
 #define VORN_MAX_FD_LISTENERS 32
 
+/* Longest texts one bus message carries (the bus refuses messages over 1,048,576
+ * bytes): a reply adds 28 bytes of framing and its NUL; a request adds 48 bytes and
+ * its NUL, and leaves 128 bytes for what the daemon adds when forwarding it. */
+#define VORN_MAX_REPLY_TEXT 1048547
+#define VORN_MAX_REQUEST_TEXT 1048399
+
 typedef struct vorn_ctx vorn_ctx;
 typedef struct vorn_timer vorn_timer;
 

@@ -65,17 +65,22 @@ bool add_json_value(blob_buf *b, const char *name, json_t *value)
 	return false;
 }
 
+// Indentation stops growing after this many tabs, as libubox's does.
+constexpr int kMaxIndentTabs = 16;
+
 struct json_writer {
 	std::string out;
 	bool indent = false;
 	int level = 0;
+	blobmsg_json_format_t custom = nullptr;
+	void *priv = nullptr;
 
 	void separator()
 	{
 		if (!indent)
 			return;
 		out += '\n';
-		out.append(static_cast<size_t>(level), '\t');
+		out.append(static_cast<size_t>(level < kMaxIndentTabs ? level : kMaxIndentTabs), '\t');
 	}
 
 	void string(const char *str)
@@ -89,7 +94,6 @@ struct json_writer {
 			case '\r': out += "\\r"; break;
 			case '"': out += "\\\""; break;
 			case '\\': out += "\\\\"; break;
-			case '/': out += "\\/"; break;
 			default:
 				if (*p < ' ') {
 					char esc[8];
@@ -133,6 +137,12 @@ struct json_writer {
 			out += indent ? ": " : ":";
 		}
 		auto *a = const_cast<blob_attr *>(attr);
+		if (custom) {
+			if (const char *text = custom(priv, a)) {
+				out += text;
+				return;
+			}
+		}
 		char num[64];
 		switch (blob_id(attr)) {
 		case BLOBMSG_TYPE_UNSPEC:
@@ -187,7 +197,14 @@ bool blobmsg_add_json_from_string(struct blob_buf *b, const char *str)
 
 char *blobmsg_format_json_indent(struct blob_attr *attr, bool list, int indent)
 {
+	return blobmsg_format_json_with_cb(attr, list, nullptr, nullptr, indent);
+}
+
+char *blobmsg_format_json_with_cb(struct blob_attr *attr, bool list, blobmsg_json_format_t cb, void *priv, int indent)
+{
 	json_writer w;
+	w.custom = cb;
+	w.priv = priv;
 	if (indent >= 0) {
 		w.indent = true;
 		w.level = indent;

@@ -8,32 +8,40 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 namespace bus_test {
 
-std::string ubusd_path() { return KX_UBUSD_PATH; }
-std::string ubus_cli_path() { return KX_UBUS_CLI_PATH; }
-std::string test_service_path() { return KX_TEST_SERVICE_PATH; }
-
 namespace {
 
+std::string from_env(const char *name, const char *built)
+{
+	const char *value = getenv(name);
+	return value && *value ? value : built;
+}
+
+// Children are made without an exit signal, so an event loop in the test process
+// that reaps every child (waitpid(-1)) leaves them to their own waiter. The child
+// only redirects and executes: nothing in it allocates.
 pid_t spawn(const std::vector<std::string> &argv, int out_fd, int err_fd)
 {
-	pid_t pid = fork();
+	std::vector<char *> args;
+	for (const std::string &a : argv)
+		args.push_back(const_cast<char *>(a.c_str()));
+	args.push_back(nullptr);
+	pid_t pid = static_cast<pid_t>(syscall(SYS_clone, 0, nullptr, nullptr, nullptr, nullptr));
 	if (pid != 0)
 		return pid;
 	if (out_fd >= 0)
 		dup2(out_fd, 1);
 	if (err_fd >= 0)
 		dup2(err_fd, 2);
-	std::vector<char *> args;
-	for (const std::string &a : argv)
-		args.push_back(const_cast<char *>(a.c_str()));
-	args.push_back(nullptr);
 	execv(args[0], args.data());
 	_exit(127);
 }
@@ -57,7 +65,32 @@ int decode_status(int status)
 	return -1;
 }
 
+int wait_child(pid_t pid)
+{
+	int status = 0;
+	while (waitpid(pid, &status, __WALL) < 0 && errno == EINTR) {
+	}
+	return status;
+}
+
+bool accepts_connections()
+{
+	int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+	sockaddr_un addr = {};
+	addr.sun_family = AF_UNIX;
+	strcpy(addr.sun_path, kBusSocket);
+	bool ok = fd >= 0 && connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0;
+	if (fd >= 0)
+		close(fd);
+	return ok;
+}
+
 } // namespace
+
+std::string ubusd_path() { return from_env("KX_UBUSD", KX_UBUSD_PATH); }
+std::string ubus_cli_path() { return from_env("KX_UBUS_CLI", KX_UBUS_CLI_PATH); }
+std::string test_service_path() { return KX_TEST_SERVICE_PATH; }
+std::string platform_ubus_cli_path() { return from_env("KX_PLATFORM_UBUS_CLI", KX_PLATFORM_UBUS_CLI_PATH); }
 
 bool enter_private_run(std::string *why)
 {
@@ -91,11 +124,11 @@ bool enter_private_run(std::string *why)
 
 bool Daemon::start()
 {
-	unlink("/run/ubus/ubus.sock");
+	unlink(kBusSocket);
 	pid_ = spawn({ubusd_path()}, -1, -1);
-	for (int i = 0; i < 300; i++) {
-		struct stat st;
-		if (stat("/run/ubus/ubus.sock", &st) == 0 && S_ISSOCK(st.st_mode))
+	// Ready once it accepts connections: the socket file appears before the daemon listens.
+	for (int i = 0; i < 500; i++) {
+		if (accepts_connections())
 			return true;
 		std::this_thread::sleep_for(std::chrono::milliseconds(10));
 	}
@@ -107,14 +140,18 @@ void Daemon::stop()
 	if (pid_ <= 0)
 		return;
 	kill(pid_, SIGTERM);
-	int status;
-	waitpid(pid_, &status, 0);
+	Process daemon_process(pid_);
+	if (daemon_process.wait_exit(3000) < 0)
+		daemon_process.kill_now(); // it ignored the signal (it was still starting up)
 	pid_ = -1;
 }
 
-Process::Process(const std::vector<std::string> &argv)
+Process::Process(const std::vector<std::string> &argv, const std::string &err_path)
 {
-	pid_ = spawn(argv, -1, -1);
+	int err_fd = err_path.empty() ? -1 : open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+	pid_ = spawn(argv, -1, err_fd);
+	if (err_fd >= 0)
+		close(err_fd);
 }
 
 Process::~Process()
@@ -127,17 +164,24 @@ void Process::kill_now()
 	if (pid_ <= 0)
 		return;
 	kill(pid_, SIGKILL);
-	int status;
-	waitpid(pid_, &status, 0);
+	wait_child(pid_);
 	pid_ = -1;
 }
 
-int Process::wait_exit()
+int Process::wait_exit(int timeout_ms)
 {
-	int status = 0;
 	if (pid_ <= 0)
 		return -1;
-	waitpid(pid_, &status, 0);
+	int status = 0;
+	for (int waited = 0; timeout_ms >= 0; waited += 10) {
+		if (waitpid(pid_, &status, WNOHANG | __WALL) == pid_)
+			break;
+		if (waited >= timeout_ms)
+			return -1;
+		std::this_thread::sleep_for(std::chrono::milliseconds(10));
+	}
+	if (timeout_ms < 0)
+		status = wait_child(pid_);
 	pid_ = -1;
 	return decode_status(status);
 }
@@ -156,9 +200,7 @@ RunResult run(const std::vector<std::string> &argv)
 	err_reader.join();
 	close(out[0]);
 	close(err[0]);
-	int status;
-	waitpid(pid, &status, 0);
-	r.status = decode_status(status);
+	r.status = decode_status(wait_child(pid));
 	return r;
 }
 

@@ -10,10 +10,16 @@
 
 namespace bus_test {
 
-// Paths of the programs under test, from the build.
+// Paths of the programs under test: the build's, or the daemon and tool named by
+// KX_UBUSD and KX_UBUS_CLI (the bus tests also run against the platform's own).
 std::string ubusd_path();
 std::string ubus_cli_path();
 std::string test_service_path();
+// The platform's ubus tool that ours is compared with ("" when not configured).
+std::string platform_ubus_cli_path();
+
+// The daemon's default socket (the platform's library has it built in, not in a header).
+constexpr const char *kBusSocket = "/var/run/ubus/ubus.sock";
 
 // Enters the private namespace once per process; false (with a reason) when it cannot.
 bool enter_private_run(std::string *why);
@@ -32,11 +38,14 @@ private:
 // A child process running a program; killed on destruction.
 class Process {
 public:
-	explicit Process(const std::vector<std::string> &argv);
+	// err_path: a file that takes the program's standard error.
+	explicit Process(const std::vector<std::string> &argv, const std::string &err_path = "");
+	explicit Process(pid_t running) : pid_(running) {} // takes over a child started elsewhere
 	~Process();
 	pid_t pid() const { return pid_; }
 	void kill_now();
-	int wait_exit();         // exit status, or 128+signal
+	// Exit status, or 128+signal; -1 when it is still running after timeout_ms (< 0: no limit).
+	int wait_exit(int timeout_ms = -1);
 private:
 	pid_t pid_ = -1;
 };

@@ -2,10 +2,12 @@
 // test service on it.
 #pragma once
 
+// GoogleTest first: the platform's libubox defines a __constructor macro that
+// would rewrite a parameter name in the C++ runtime's headers.
+#include <gtest/gtest.h>
+
 #include "bus_sandbox.h"
 #include "vorn.h"
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <memory>

@@ -151,11 +151,11 @@ TEST_F(Blob, JsonRoundTripAndThePlatformToolsPrintFormat)
 	ASSERT_TRUE(blobmsg_add_json_from_string(&b, R"({"s":"a\"b/c\n","n":-5,"big":5000000000,"t":true,"arr":[1,"x"],"o":{}})"));
 	char *indented = blobmsg_format_json_indent(b.head, true, 0);
 	EXPECT_STREQ(indented,
-		     "{\n\t\"s\": \"a\\\"b\\/c\\n\",\n\t\"n\": -5,\n\t\"big\": 5000000000,\n\t\"t\": true,\n"
+		     "{\n\t\"s\": \"a\\\"b/c\\n\",\n\t\"n\": -5,\n\t\"big\": 5000000000,\n\t\"t\": true,\n"
 		     "\t\"arr\": [\n\t\t1,\n\t\t\"x\"\n\t],\n\t\"o\": {\n\t\t\n\t}\n}");
 	free(indented);
 	char *line = blobmsg_format_json(b.head, true);
-	EXPECT_STREQ(line, R"({"s":"a\"b\/c\n","n":-5,"big":5000000000,"t":true,"arr":[1,"x"],"o":{}})");
+	EXPECT_STREQ(line, R"({"s":"a\"b/c\n","n":-5,"big":5000000000,"t":true,"arr":[1,"x"],"o":{}})");
 	free(line);
 
 	blob_buf_init(&b, 0);

@@ -247,8 +247,9 @@ int init_main(const std::string& run_dir) {
     return 1;
   }
   std::thread([&model] { model.run(); }).detach();
+  pid_t ubusd = -1;
   if (access("/usr/bin/ubusd", X_OK) == 0) {
-    spawn({"/usr/bin/ubusd", "-s", kUbusSock}, logs + "ubusd.log");
+    ubusd = spawn({"/usr/bin/ubusd", "-s", kUbusSock}, logs + "ubusd.log");
     if (!wait_for([] { return connectable(kUbusSock); }, 5.0)) {
       report(ready_fd, "error ubusd did not open " + std::string(kUbusSock));
       return 1;
@@ -274,7 +275,13 @@ int init_main(const std::string& run_dir) {
     timespec ts{0, 100 * 1000 * 1000};
     siginfo_t si;
     int sig = sigtimedwait(&set, &si, &ts);
-    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    pid_t gone;
+    while ((gone = waitpid(-1, nullptr, WNOHANG)) > 0) {
+      if (gone == ubusd) {
+        // the platform's process manager starts a dead bus daemon again
+        ubusd = spawn({"/usr/bin/ubusd", "-s", kUbusSock}, logs + "ubusd.log");
+        append_text(logs + "init.log", "ubusd exited: started again\n");
+      }
     }
     if (sig == SIGTERM || sig == SIGINT || sig == SIGHUP) break;
     if (model.reboot_requested.exchange(false)) {

@@ -1,6 +1,7 @@
 // The twin's root file system: an overlay of the host's / with a tmpfs upper layer, the build installed into it,
 // the machine's files (/etc/version, /etc/hostname, /userdata, /root scripts, /mnt/sdcard) and its own
 // /sys, /dev, /run, /tmp and /proc. Nothing here is visible outside the twin's mount namespace.
+#include <algorithm>
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -78,8 +79,12 @@ std::string supervisor_conf(const InitConfig& cfg) {
     for (const std::string& n : names) known = known || n == p;
     if (!known) names.push_back(p);
   }
+  // The long-running services come back when they end (for instance after losing the bus), as on the board.
+  const std::vector<std::string> restarted = {"cfgsvc", "cfgsvc_v2", "kx_hwmond"};
   for (const std::string& n : names) {
-    bool restart = cfg.restart && std::find(cfg.programs.begin(), cfg.programs.end(), n) != cfg.programs.end();
+    // CLI boots restart their programs; the long-running services always come back (after losing the bus too)
+    bool restart = (cfg.restart && std::find(cfg.programs.begin(), cfg.programs.end(), n) != cfg.programs.end()) ||
+                   std::find(restarted.begin(), restarted.end(), n) != restarted.end();
     // a restarted program that keeps dying within a second backs off and is given up after three tries
     const char* starting = restart ? "\nautorestart=true\nstartsecs=1\nstartretries=3"
                                    : "\nautorestart=false\nstartsecs=0\nstartretries=0";

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <unistd.h>
 
 namespace {
@@ -32,51 +31,24 @@ void usage(const char *prog)
 		"\n", prog);
 }
 
-const char *type_name(uint32_t type)
+// A signature member's value is its argument's blobmsg type, printed by name.
+const char *type_name(void *, blob_attr *arg)
 {
-	switch (type) {
-	case BLOBMSG_TYPE_INT8: return "Boolean";
-	case BLOBMSG_TYPE_INT32: return "Integer";
-	case BLOBMSG_TYPE_STRING: return "String";
-	case BLOBMSG_TYPE_ARRAY: return "Array";
-	case BLOBMSG_TYPE_TABLE: return "Table";
-	default: return nullptr;
+	if (blob_id(arg) != BLOBMSG_TYPE_INT32)
+		return nullptr;
+	switch (blobmsg_get_u32(arg)) {
+	case BLOBMSG_TYPE_INT8: return "\"Boolean\"";
+	case BLOBMSG_TYPE_INT32: return "\"Integer\"";
+	case BLOBMSG_TYPE_STRING: return "\"String\"";
+	case BLOBMSG_TYPE_ARRAY: return "\"Array\"";
+	case BLOBMSG_TYPE_TABLE: return "\"Table\"";
+	default: return "\"(unknown)\"";
 	}
-}
-
-// One method of a signature as {"arg":"Type",...}.
-std::string method_signature(blob_attr *method)
-{
-	std::string out = "{";
-	blob_attr *arg;
-	size_t rem;
-	bool first = true;
-	blobmsg_for_each_attr(arg, method, rem) {
-		if (blobmsg_type(arg) != BLOBMSG_TYPE_INT32)
-			continue;
-		const char *name = type_name(blobmsg_get_u32(arg));
-		if (!first)
-			out += ",";
-		out += "\"";
-		out += blobmsg_name(arg);
-		out += "\":";
-		if (name) {
-			out += "\"";
-			out += name;
-			out += "\"";
-		} else {
-			char num[16];
-			snprintf(num, sizeof(num), "%u", blobmsg_get_u32(arg));
-			out += num;
-		}
-		first = false;
-	}
-	return out + "}";
 }
 
 void print_object(ubus_context *, ubus_object_data *obj, void *)
 {
-	if (!g_verbose) {
+	if (g_simple_output || !g_verbose) {
 		printf("%s\n", obj->path);
 		return;
 	}
@@ -86,9 +58,9 @@ void print_object(ubus_context *, ubus_object_data *obj, void *)
 	blob_attr *method;
 	size_t rem;
 	blob_for_each_attr(method, obj->signature, rem) {
-		if (!blob_is_extended(method))
-			continue;
-		printf("\t\"%s\":%s\n", blobmsg_name(method), method_signature(method).c_str());
+		char *text = blobmsg_format_json_with_cb(method, false, type_name, nullptr, -1);
+		printf("\t%s\n", text ? text : "");
+		free(text);
 	}
 }
 
@@ -111,21 +83,33 @@ int cmd_list(ubus_context *ctx, int argc, char **argv)
 	return ubus_lookup(ctx, path, print_object, nullptr);
 }
 
+// A failed call: where standard error is not a terminal and -S is not given, the
+// whole command line and the status text, and the negated status as exit code;
+// otherwise the status itself, which main reports.
+int call_failed(int argc, char **argv, int status)
+{
+	if (g_simple_output || isatty(fileno(stderr)))
+		return status;
+	fprintf(stderr, "Command failed: ubus call ");
+	for (int i = 0; i < argc; i++)
+		fprintf(stderr, "%s ", argv[i]);
+	fprintf(stderr, "(%s)\n", ubus_strerror(status));
+	return -status;
+}
+
 int cmd_call(ubus_context *ctx, int argc, char **argv)
 {
 	if (argc < 2 || argc > 3)
 		return -2;
 	blob_buf_init(&g_buf, 0);
-	if (argc == 3 && !blobmsg_add_json_from_string(&g_buf, argv[2])) {
-		if (!g_simple_output)
-			fprintf(stderr, "Failed to parse message data\n");
-		return -1;
-	}
+	if (argc == 3 && !blobmsg_add_json_from_string(&g_buf, argv[2]))
+		return call_failed(argc, argv, UBUS_STATUS_PARSE_ERROR);
 	uint32_t id;
 	int ret = ubus_lookup_id(ctx, argv[0], &id);
 	if (ret)
 		return ret;
-	return ubus_invoke(ctx, id, argv[1], g_buf.head, print_call_result, nullptr, g_timeout_s * 1000);
+	ret = ubus_invoke(ctx, id, argv[1], g_buf.head, print_call_result, nullptr, g_timeout_s * 1000);
+	return ret ? call_failed(argc, argv, ret) : 0;
 }
 
 struct command {
@@ -172,22 +156,16 @@ int main(int argc, char **argv)
 		return 1;
 	}
 
-	const command *cmd = nullptr;
-	for (const command &c : kCommands)
-		if (strcmp(c.name, argv[0]) == 0)
-			cmd = &c;
-	if (!cmd) {
-		usage(prog);
-		return 1;
-	}
-
 	ubus_context *ctx = ubus_connect(socket_path);
 	if (!ctx) {
 		if (!g_simple_output)
 			fprintf(stderr, "Failed to connect to ubus\n");
 		return -1;
 	}
-	int ret = cmd->run(ctx, argc - 1, argv + 1);
+	int ret = -2; // an unknown command: usage
+	for (const command &c : kCommands)
+		if (strcmp(c.name, argv[0]) == 0)
+			ret = c.run(ctx, argc - 1, argv + 1);
 	if (ret > 0 && !g_simple_output)
 		fprintf(stderr, "Command failed: %s\n", ubus_strerror(ret));
 	else if (ret == -2)

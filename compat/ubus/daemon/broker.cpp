@@ -489,11 +489,11 @@ void read_and_handle(client *cl)
 {
 
 	bool eof = !ubus_wire::receive_into(cl->fd.fd, &cl->rx, &cl->rx_len, &cl->rx_cap, kRxChunk,
-					    UBUS_MAX_WIRE_MSGLEN + kRxChunk * 2);
+					    sizeof(ubus_msghdr) + UBUS_MAX_MSGLEN + kRxChunk * 2);
 
 	size_t offset = 0;
 	while (!cl->dead && !cl->doomed) {
-		long len = ubus_wire::frame_length(cl->rx + offset, cl->rx_len - offset, UBUS_MAX_WIRE_MSGLEN);
+		long len = ubus_wire::frame_length(cl->rx + offset, cl->rx_len - offset, UBUS_MAX_MSGLEN);
 		if (len < 0) {
 			kill_client(cl); // a frame that can never be valid: the stream cannot be resynchronised
 			return;

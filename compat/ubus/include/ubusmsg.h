@@ -9,9 +9,9 @@
 #define __packetdata __attribute__((packed)) __attribute__((__aligned__(4)))
 
 #define UBUS_MSG_CHUNK_SIZE	65536
+/* Largest message blob (padded, without the 8-byte header) the bus carries;
+ * a peer that sends more is disconnected. */
 #define UBUS_MAX_MSGLEN		1048576
-/* Largest message our daemon and client accept: a full 1 MiB reply text plus its framing. */
-#define UBUS_MAX_WIRE_MSGLEN	(UBUS_MAX_MSGLEN + 4096)
 
 #define UBUS_SYSTEM_OBJECT_EVENT	1
 #define UBUS_SYSTEM_OBJECT_ACL		2

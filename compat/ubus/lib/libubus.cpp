@@ -89,8 +89,8 @@ bool send_msg(ubus_context *ctx, uint8_t type, uint16_t seq, uint32_t peer, blob
 {
 	if (ctx->disconnected)
 		return false;
-	if (blob_raw_len(msg) > UBUS_MAX_WIRE_MSGLEN)
-		return false;
+	if (blob_pad_len(msg) > UBUS_MAX_MSGLEN)
+		return false; // the daemon would drop the connection
 	ubus_msghdr hdr = {0, type, htons(seq), htonl(peer)};
 	size_t blob_bytes = blob_pad_len(msg);
 	if (ctx->corked) {
@@ -115,27 +115,31 @@ bool send_msg(ubus_context *ctx, uint8_t type, uint16_t seq, uint32_t peer, blob
 	return ubus_wire::write_all(ctx->sock.fd, &hdr, sizeof(hdr), msg, blob_bytes, kSendTimeoutMs);
 }
 
+// The handler runs only for a connection on the event loop, as in the platform's
+// library, and unconditionally: a null handler is the caller's fault. It runs
+// while the socket is still registered, which the default handler checks.
 void mark_lost(ubus_context *ctx)
 {
 	if (ctx->disconnected)
 		return;
 	ctx->disconnected = true;
+	if (!ctx->sock.registered)
+		return;
+	ctx->connection_lost(ctx);
 	uloop_fd_delete(&ctx->sock);
-	if (ctx->connection_lost)
-		ctx->connection_lost(ctx);
 }
 
 // Reads what the socket holds into the receive buffer; false when the connection ended.
 bool fill_rx(ubus_context *ctx)
 {
 	return ubus_wire::receive_into(ctx->sock.fd, &ctx->rx_buf, &ctx->rx_len, &ctx->rx_cap, kRxInitial,
-				       UBUS_MAX_WIRE_MSGLEN * 2u + kRxInitial);
+				       (sizeof(ubus_msghdr) + UBUS_MAX_MSGLEN) * 2u + kRxInitial);
 }
 
 // Takes the next complete frame out of the receive buffer.
 received_msg *take_msg(ubus_context *ctx, bool *broken)
 {
-	long len = ubus_wire::frame_length(ctx->rx_buf, ctx->rx_len, UBUS_MAX_WIRE_MSGLEN);
+	long len = ubus_wire::frame_length(ctx->rx_buf, ctx->rx_len, UBUS_MAX_MSGLEN);
 	if (len < 0) {
 		*broken = true;
 		return nullptr;
@@ -357,11 +361,12 @@ void handle_socket(uloop_fd *u, unsigned int)
 		mark_lost(ctx);
 }
 
-// The socket has already left the loop when this runs; ending a loop that is
-// not running is harmless, since uloop_run clears the flag when it starts.
-void default_connection_lost(ubus_context *)
+// A connection on the event loop ends the loop, so a service's main goes on
+// to finalise and exit (and its supervisor restarts it).
+void default_connection_lost(ubus_context *ctx)
 {
-	uloop_end();
+	if (ctx->sock.registered)
+		uloop_end();
 }
 
 // Replies usually come within tens of microseconds; checking for them briefly
@@ -688,8 +693,8 @@ int ubus_lookup_id(struct ubus_context *ctx, const char *path, uint32_t *id)
 int ubus_invoke(struct ubus_context *ctx, uint32_t obj, const char *method,
 		struct blob_attr *msg, ubus_data_handler_t cb, void *priv, int timeout)
 {
-	if (msg && blob_raw_len(msg) > UBUS_MAX_WIRE_MSGLEN - 256)
-		return UBUS_STATUS_INVALID_ARGUMENT; // larger than any peer accepts: never sent
+	if (msg && blob_pad_len(msg) > UBUS_MAX_MSGLEN)
+		return UBUS_STATUS_INVALID_ARGUMENT;
 	blob_buf b = {};
 	blob_buf_init(&b, 0);
 	blob_put_int32(&b, UBUS_ATTR_OBJID, obj);
@@ -697,6 +702,10 @@ int ubus_invoke(struct ubus_context *ctx, uint32_t obj, const char *method,
 	if (msg && !blob_put(&b, UBUS_ATTR_DATA, blob_data(msg), static_cast<unsigned>(blob_len(msg)))) {
 		blob_buf_free(&b);
 		return UBUS_STATUS_NO_MEMORY;
+	}
+	if (blob_pad_len(b.head) > UBUS_MAX_MSGLEN) {
+		blob_buf_free(&b);
+		return UBUS_STATUS_INVALID_ARGUMENT; // larger than the bus carries: never sent
 	}
 
 	ubus_request req = {};

@@ -53,8 +53,7 @@ long frame_length(const char *data, size_t avail, size_t max_len)
 	if (static_cast<uint8_t>(data[0]) != 0)
 		return -1;
 	const auto *blob = reinterpret_cast<const blob_attr *>(data + kHeaderSize);
-	size_t raw = blob_raw_len(blob);
-	if (raw < sizeof(blob_attr) || raw > max_len)
+	if (blob_raw_len(blob) < sizeof(blob_attr) || blob_pad_len(blob) > max_len)
 		return -1;
 	size_t total = kHeaderSize + blob_pad_len(blob);
 	return avail < total ? 0 : static_cast<long>(total);

@@ -11,7 +11,8 @@ namespace ubus_wire {
 constexpr size_t kHeaderSize = sizeof(ubus_msghdr);
 
 // Length of the frame that starts at data (header + padded blob), 0 when more bytes are
-// needed, or -1 when the frame can never be valid (wrong version, impossible length).
+// needed, or -1 when the frame can never be valid (wrong version, a blob shorter than its
+// own header or padded beyond max_len).
 long frame_length(const char *data, size_t avail, size_t max_len);
 
 // Attributes of a received message blob, indexed by ubus_msg_attr.

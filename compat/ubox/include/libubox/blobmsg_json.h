@@ -15,6 +15,12 @@ bool blobmsg_add_json_from_string(struct blob_buf *b, const char *str);
  * The result is malloc'ed; the caller frees it. */
 char *blobmsg_format_json_indent(struct blob_attr *attr, bool list, int indent);
 
+/* Returns the text to print for a member's value instead of the usual one, or NULL for the usual one. */
+typedef const char *(*blobmsg_json_format_t)(void *priv, struct blob_attr *attr);
+
+/* As blobmsg_format_json_indent, with cb asked first for every member inside attr. */
+char *blobmsg_format_json_with_cb(struct blob_attr *attr, bool list, blobmsg_json_format_t cb, void *priv, int indent);
+
 static inline char *blobmsg_format_json(struct blob_attr *attr, bool list)
 {
 	return blobmsg_format_json_indent(attr, list, -1);
