@@ -123,5 +123,6 @@ TEST_F(ResetKeyWithSettings, ReleasedStuckButtonStopsReportsAndAHoldRestoresTheF
 	for (const twin::Command &c : twin().commands())
 		if (c.text == "reboot")
 			reboot_t = c.t;
+	ASSERT_GT(reboot_t, 0);
 	EXPECT_GE(reboot_t - leds.back().t, 0.28);
 }
