@@ -47,7 +47,7 @@ void broadcast_report(int sock)
 
 int kx_ipreport()
 {
-	const int sock = socket(AF_INET, SOCK_DGRAM, 0);
+	const int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
 	if (sock < 0) {
 		log_line("create sock error");
 		return -1;
