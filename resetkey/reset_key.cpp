@@ -12,7 +12,6 @@
 namespace {
 
 constexpr int kResetLine = 110;
-constexpr const char *kResetLineText = "110";
 constexpr const char *kResetUio = "/dev/uio1";
 constexpr int kUioInfoSize = 4;
 
@@ -153,8 +152,10 @@ int check_reset_blocked(int line)
 	char direction[9];
 	if (gpio_read_direction(direction_path, direction) < 0) {
 		log_line("%s does not exist!", direction_path);
-		gpio_export(kResetLineText);
-		log_line("write %s to /sys/class/gpio/export", kResetLineText);
+		char number[12];
+		std::snprintf(number, sizeof(number), "%d", line);
+		gpio_export(number);
+		log_line("write %s to /sys/class/gpio/export", number);
 		if (gpio_read_direction(direction_path, direction) < 0) {
 			log_line("fail to open %s!", direction_path);
 			return -1;
