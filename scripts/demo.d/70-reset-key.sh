@@ -13,7 +13,7 @@ sleep 1
 show twin exec cat /proc/sys/net/ipv4/icmp_echo_ignore_all
 twin wait-log 'dev restore !' 20000 >/dev/null || true
 twin wait-log 'reboot' 5000 >/dev/null || true
-show twin exec 'grep -a -e "resetkeyd: read reset_uio" -e "keep time" -e "dev restore" /run/kxsim/logs/syslog | tail -n 8'
+show twin exec grep -a -e reset_uio -e keep.time -e dev.restore /run/kxsim/logs/syslog
 show twin call Setting '{"key":"pools","action":"get","body":{}}'
 show twin records commands
 show twin state

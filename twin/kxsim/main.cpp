@@ -26,7 +26,7 @@ const char* kUsage =
     "       kxsim [--run DIR] exec CMD...                         runs a shell command inside\n"
     "       kxsim [--run DIR] call OBJECT REQUEST_JSON             bus call, prints the reply text\n"
     "       kxsim [--run DIR] state | down [--keep] | logs | records commands|gpio|lan|serial CN|miner NAME\n"
-    "       kxsim [--run DIR] press MS | button [0|1] | ipreport | heat BOARD MILLIDEG | pull CN | insert CN\n"
+    "       kxsim [--run DIR] press MS | ipreport | heat BOARD MILLIDEG | pull CN | insert CN\n"
     "       kxsim [--run DIR] set SYS_PATH VALUE | remove SYS_PATH | start NAME | stop NAME\n"
     "       kxsim [--run DIR] fault CN CHIP KIND [VALUE [DELAY_MS]] | psu refuse_off 0|1\n"
     "       kxsim [--run DIR] wait-log NEEDLE [MS]\n"
@@ -201,7 +201,7 @@ int main(int argc, char** argv) {
                       .c_str()) == 0 ? 0 : 1;
   }
   if (verb == "records") return cmd_records(run, rest, args);
-  if (verb == "press" || verb == "button" || verb == "ipreport" || verb == "heat" || verb == "pull" || verb == "insert" ||
+  if (verb == "press" || verb == "ipreport" || verb == "heat" || verb == "pull" || verb == "insert" ||
       verb == "set" || verb == "remove" || verb == "unpin" || verb == "fault" || verb == "psu")
     return print_reply(control(run, verb + (rest ? " " + join_args(rest, args) : "")));
   if (verb == "start" || verb == "stop") {
