@@ -202,6 +202,11 @@ std::string Model::handle_command(const std::string& line) {
     press(atoi(w[1].c_str()));
     return "ok";
   }
+  if (verb == "button") {  // button [0|1]: the reset line at that level (if given), then one uio1 interrupt
+    if (w.size() > 1) gpio_set_input(kButtonLine, atoi(w[1].c_str()));
+    uio_fire(1);
+    return "ok";
+  }
   if (verb == "ipreport") {
     uio_fire(0);
     return "ok";
