@@ -14,6 +14,7 @@
 #include "bus_link.h"
 #include "device_record.h"
 #include "dispatcher.h"
+#include "eeprom_record.h"
 #include "hw_access.h"
 #include "vorn.h"
 
@@ -192,6 +193,17 @@ int main(int argc, char **argv)
 		for (int b = 0; b < kConnectorCount; ++b)
 			std::memset(dev().board[b].ee_data, 0x11 * (b + 1), kEepromImageSize);
 		ret = get_eeprom_data(num(0));
+		for (int b = 0; b < kConnectorCount; ++b)
+			std::printf("slot%d=%s\n", b, hex(dev().board[b].ee_data, kEepromImageSize).c_str());
+	} else if (cmd == "load-eeproms") {
+		// load-eeproms MODE READ: the targets start-up derives for a device mode.
+		dev().mode = static_cast<std::int16_t>(num(0));
+		ret = load_hb_eeproms(num(1));
+		std::printf("Vt=%d Ft=%d hb_type=%d credits=%d errors=", dev().Vt, dev().Ft, dev().hb_type,
+			    dev().power_reset_credits);
+		for (int i = 0; i < dev().err_count; ++i)
+			std::printf("%s%d", i ? "," : "", dev().err_codes[i]);
+		std::printf("\n");
 		for (int b = 0; b < kConnectorCount; ++b)
 			std::printf("slot%d=%s\n", b, hex(dev().board[b].ee_data, kEepromImageSize).c_str());
 	} else if (cmd == "eeprom-set") {
