@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "eeprom_record.h"
+#include "request.h"
 #include "svc_log.h"
 
 namespace {
@@ -11,16 +12,15 @@ namespace {
 // Present but of another type: logs the message, false with *present true.
 bool integer_member(json_t *body, const char *name, const char *invalid, std::uint16_t *low, bool *present)
 {
-	json_t *member = json_object_get(body, name);
-	*present = member != nullptr;
-	if (member == nullptr)
-		return false;
-	if (!json_is_integer(member)) {
+	int value = 0;
+	const member_state state = int_member(body, name, &value);
+	*present = state != member_state::absent;
+	if (state == member_state::not_integer)
 		svc_log(kLogError, "%s", invalid);
+	if (state != member_state::integer)
 		return false;
-	}
 	// The limits apply to the low 16 bits of the value.
-	*low = static_cast<std::uint16_t>(json_integer_value(member));
+	*low = static_cast<std::uint16_t>(value);
 	return true;
 }
 
