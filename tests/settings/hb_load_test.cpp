@@ -46,6 +46,8 @@ std::string repaired(const std::string &raw, int oc_offset, bool only_oc1)
 	return hex;
 }
 
+constexpr const char *kHbBaseGet = "{\"key\":\"hb.base\",\"action\":\"get\"}";
+
 class LoadDefault : public ToolScenario {
 	std::vector<std::string> programs() override { return {"kx_hwmond"}; }
 };
@@ -76,6 +78,14 @@ TEST_P(LoadDefault, TargetsPerModeFromTheFetchedImages)
 					  : "Vt=3400 Ft=1000 hb_type=3 credits=1 errors=")
 		<< out;
 
+	// While the factory test runs, hb.base get shows the EEPROMs as they are now.
+	out = tool(std::string("hb-request 1 '") + kHbBaseGet + "'").out;
+	EXPECT_NE(out.find("{\"index\":3,\"board_type\":3,\"ate_freq\":1200,\"ate_vol\":620,\"oc1_freq\":0,"
+			   "\"oc1_vol\":0,\"oc2_freq\":0,\"oc2_vol\":0,\"chips_num\":64,\"test_cnt\":1,"
+			   "\"hb_sn\":\"KXHB245173D000001A12BK11\"},{\"index\":4,"),
+		  std::string::npos)
+		<< out;
+
 	// Without the read flag variant 1 works on the copies it has (none here);
 	// variant 2 always reads.
 	out = tool("load-eeproms 0 0").out;
@@ -102,6 +112,14 @@ TEST_P(LoadWithoutMonitor, EveryFailedReadIsRecordedAndNothingIsDecoded)
 				 "Error code: 403, CN_4: Failed to read eeprom data from hashboard."})
 		EXPECT_NE(run.err.find(line), std::string::npos) << run.err;
 	EXPECT_EQ(run.out.find("Successfully read eeprom data"), std::string::npos);
+
+	// While the factory test runs, hb.base get reads afresh and leaves out
+	// what it cannot read, recording nothing.
+	const std::string reply = result(std::string("hb-request 1 '") + kHbBaseGet + "'");
+	EXPECT_EQ(reply, "errors=0");
+	const twin::ExecResult get = tool(std::string("hb-request 1 '") + kHbBaseGet + "'");
+	EXPECT_NE(get.out.find("{\"code\":0,\"error\":\"ok\",\"body\":{\"hb_base\":[]}}\n"), std::string::npos) << get.out;
+	EXPECT_NE(get.err.find("CN[4]: Error code: 400, Failed to read eeprom data from hashboard."), std::string::npos);
 }
 
 TOOL_VARIANTS(LoadWithoutMonitor);

@@ -124,6 +124,20 @@ int main(int argc, char **argv)
 		std::printf("%s\n", reply);
 		return 0;
 	}
+	// hb-request TEST_MODE JSON: one request with every connector present and
+	// the factory-test flag start-up would have set.
+	if (cmd == "hb-request") {
+		dev().test_mode = static_cast<std::uint8_t>(num(0));
+		for (int b = 0; b < kConnectorCount; ++b)
+			dev().present[b] = 1;
+		vorn_ctx *ctx = connect_bus();
+		static char reply[8192];
+		__setting_server(arg(1), reply, sizeof(reply));
+		std::printf("%s\nerrors=%d\n", reply, dev().err_count);
+		if (ctx != nullptr)
+			vorn_finalize(ctx);
+		return 0;
+	}
 	if (cmd == "vendor-read") {
 		// A record-sized buffer plus a guard; the guard must stay untouched.
 		std::uint8_t buf[kVendorRecordSize + 16];
