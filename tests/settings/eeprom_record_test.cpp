@@ -205,6 +205,15 @@ void write_part(std::uint8_t *image, const ee_part &part, const board_figures &f
 	image[kEeSnNumber] = static_cast<std::uint8_t>(f.sn_number);
 }
 
+// What load_hb_eeproms does with the copies once they are read.
+int fold_all()
+{
+	hb_accumulators acc{};
+	for (int board = 0; board < kConnectorCount; ++board)
+		hb_fold_board(acc, board);
+	return hb_targets_finish(acc);
+}
+
 int derive(int mode, const board_figures &f, std::uint8_t hb_type = 0)
 {
 	device_record_init();
@@ -215,10 +224,7 @@ int derive(int mode, const board_figures &f, std::uint8_t hb_type = 0)
 		write_part(dev().board[board].ee_data, kPartA, f);
 		write_part(dev().board[board].ee_data, kPartB, f);
 	}
-	hb_accumulators acc{};
-	for (int board = 0; board < kConnectorCount; ++board)
-		hb_fold_board(acc, board);
-	return hb_targets_finish(acc);
+	return fold_all();
 }
 
 struct mode_case {
@@ -294,10 +300,7 @@ TEST(EepromTargets, ErasedImagesRecordThreeHundred)
 	device_record_init();
 	for (int board = 0; board < kConnectorCount; ++board)
 		std::memset(dev().board[board].ee_data, 0xFF, kEepromImageSize);
-	hb_accumulators acc{};
-	for (int board = 0; board < kConnectorCount; ++board)
-		hb_fold_board(acc, board);
-	EXPECT_EQ(hb_targets_finish(acc), -1);
+	EXPECT_EQ(fold_all(), -1);
 	EXPECT_EQ(dev().Vt, 0);
 	EXPECT_EQ(dev().Ft, 0);
 	ASSERT_EQ(dev().err_count, 1);
