@@ -79,7 +79,8 @@ protected:
 		return false;
 	}
 
-	std::string setting(const std::string &request) { return twin().call("Setting", request); }
+	// Handlers that run supervisor sequences take many seconds on a loaded machine.
+	std::string setting(const std::string &request) { return twin().call("Setting", request, 60); }
 
 	// Restarts the service through the supervisor and waits for it to serve.
 	void restart_service()
