@@ -2,7 +2,6 @@
 // every request already gets one well-formed reply. A handler moves from
 // here into the file of its key group (hb_keys.cpp) when it is built.
 #include "handlers.h"
-#include "startup.h"
 #include "svc_log.h"
 
 void dev_aging_run(const setting_request &req, reply_buf &out) { reply_key_refusal(req, out); }
@@ -12,9 +11,8 @@ void dev_health_run(const setting_request &req, reply_buf &out) { reply_key_refu
 void hb_base_run(const setting_request &req, reply_buf &out) { reply_key_refusal(req, out); }
 void hb_test_run(const setting_request &req, reply_buf &out) { reply_key_refusal(req, out); }
 
-// The hardware start-up (EEPROMs, power, boards, fans, identity, versions,
-// hostname) comes with its own work; only its closing line is logged here.
-void init_hw_env()
+// The EEPROM record comes with its own work; until then no board is read.
+int load_hb_eeproms(int)
 {
-	svc_log(kLogInfo, "initialize hardware environment done!");
+	return -1;
 }
