@@ -12,6 +12,17 @@ json_t *setting_request::body() const
 	return json_is_object(member) ? member : nullptr;
 }
 
+member_state int_member(json_t *object, const char *name, int *value)
+{
+	json_t *member = json_object_get(object, name);
+	if (member == nullptr)
+		return member_state::absent;
+	if (!json_is_integer(member))
+		return member_state::not_integer;
+	*value = static_cast<int>(json_integer_value(member));
+	return member_state::integer;
+}
+
 namespace {
 void note_write(reply_buf &out)
 {

@@ -28,6 +28,11 @@ struct setting_request {
 	json_t *body() const;
 };
 
+// What an integer member of a body holds.
+enum class member_state { absent, not_integer, integer };
+// Member `name` of object; for an integer its low 32 bits go to *value.
+member_state int_member(json_t *object, const char *name, int *value);
+
 // The reply buffer the bus library hands to the handler. Every request gets
 // exactly one reply written through these functions.
 struct reply_buf {

@@ -10,13 +10,11 @@
 
 #include "app_sequences.h"
 #include "device_record.h"
+#include "eeprom_record.h"
 #include "error_list.h"
 #include "hw_access.h"
 #include "startup_files.h"
 #include "svc_log.h"
-
-// The EEPROM record's summary of the four boards (hb_type, Vt, Ft, credits).
-int load_hb_eeproms(int read_flag);
 
 namespace {
 
