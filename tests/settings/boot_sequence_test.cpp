@@ -171,6 +171,8 @@ TEST_F(TwoBoardBoot, RecordsTheMissingConnectorsAndRenamesTheTwin)
 	EXPECT_TRUE(twin().wait_log("Error code: 502, CN_2: Failed recognize the hash board!", 1000));
 	EXPECT_TRUE(twin().wait_log("Error code: 504, CN_4: Failed recognize the hash board!.", 1000));
 	EXPECT_EQ(setting("lists"), lists_reply("\"miner.ttyS0\",\"miner.ttyS3\""));
+	EXPECT_NE(setting("dev.aging").find("\"Vt\":3500,\"err_1\":0,\"err_2\":0,\"err_3\":0,\"err_4\":0,\"err_5\":[-502,-504]"),
+		  std::string::npos);
 	const auto record = twin().gpio_record();
 	EXPECT_EQ(values(value_writes(record, 51)), (std::vector<std::string>{"0", "0", "1"}));
 	EXPECT_EQ(values(value_writes(record, 107)), (std::vector<std::string>{"0", "0", "1"}));
@@ -219,6 +221,8 @@ class VoltageOutOfRangeBoot : public Boot {
 TEST_F(VoltageOutOfRangeBoot, StartsNothingAndLeavesTheHostnameAlone)
 {
 	EXPECT_TRUE(twin().wait_log("Error code: 205, Incorrect voltage range, health not started!", 1000));
+	EXPECT_NE(setting("dev.aging").find("\"Vt\":4480,"), std::string::npos);
+	EXPECT_NE(setting("dev.aging").find("\"err_5\":[-205]"), std::string::npos);
 	EXPECT_TRUE(commands(0).empty());
 	EXPECT_TRUE(twin().wait_log("Read version open fail", 1000));
 	EXPECT_EQ(setting("dev.base"), base_reply("", "_HW_V1.0", "", "KXCB24050000123"));
