@@ -13,18 +13,6 @@ namespace {
 
 constexpr const char *kAgingRefusal = "{\"code\": -22, \"error\": \"Unsupport flag_aging value\", \"body\": {} }";
 constexpr int kErrorSlots = 4;
-#if CFGSVC_VARIANT == 2
-constexpr int kVtLow = 3500;
-#else
-constexpr int kVtLow = 3300;
-#endif
-constexpr int kVtHigh = 4300;
-
-bool within(int value, int low, int high)
-{
-	return value >= low && value <= high;
-}
-
 // Ft from the largest non-zero Fmax of part A among the present boards.
 void update_dev_Ft()
 {
@@ -73,7 +61,7 @@ bool apply_aging_members(json_t *body, int *flag)
 		svc_log(kLogError, "JSON invalid flag_aging integer");
 		return false;
 	}
-	if (!within(*flag, -1, 1))
+	if (!in_range(*flag, -1, 1))
 		return false;
 	if (*flag == d.flag_aging) {
 		svc_log(kLogError, "error code: 303, aging flag_aging parameter repetition!");
@@ -87,7 +75,7 @@ bool apply_aging_members(json_t *body, int *flag)
 		svc_log(kLogError, "JSON invalid Vt integer");
 		return false;
 	}
-	if (vt_state == member_state::integer && within(vt, kVtLow, kVtHigh))
+	if (vt_state == member_state::integer && in_range(vt, kVoltageLow, kVoltageHigh))
 		d.Vt = static_cast<std::int16_t>(vt);
 
 	static const char *const kErrNames[kConnectorCount] = {"err_1", "err_2", "err_3", "err_4"};
@@ -137,9 +125,9 @@ void __set_dev_aging(const setting_request &req, reply_buf &out)
 		// Aging starts: health restarts without a target voltage.
 		d.Vt = 0;
 		health_restart();
-	} else if (flag == 0 && within(d.Vt, kVtLow, kVtHigh)) {
+	} else if (flag == 0 && in_range(d.Vt, kVoltageLow, kVoltageHigh)) {
 		update_dev_Ft();
-		if (!within(d.Ft, 600, 2400)) {
+		if (!in_range(d.Ft, 600, 2400)) {
 			svc_log(kLogError, "__set_dev_aging qv_dev->Ft is error!");
 			reply_status(out, kAgingRefusal);
 			return;
@@ -153,10 +141,5 @@ void __set_dev_aging(const setting_request &req, reply_buf &out)
 
 void dev_aging_run(const setting_request &req, reply_buf &out)
 {
-	if (req.action == kActGet)
-		dev_aging_get(out);
-	else if (req.action == kActSet)
-		__set_dev_aging(req, out);
-	else
-		reply_action_refusal(req, out);
+	run_get_set(req, out, dev_aging_get, __set_dev_aging);
 }

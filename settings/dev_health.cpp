@@ -58,10 +58,5 @@ void dev_health_set(const setting_request &req, reply_buf &out)
 
 void dev_health_run(const setting_request &req, reply_buf &out)
 {
-	if (req.action == kActGet)
-		dev_health_get(out);
-	else if (req.action == kActSet)
-		dev_health_set(req, out);
-	else
-		reply_action_refusal(req, out);
+	run_get_set(req, out, dev_health_get, dev_health_set);
 }

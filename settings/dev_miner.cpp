@@ -14,11 +14,6 @@ namespace {
 constexpr const char *kMinerRefusal = "{\"code\": -22, \"error\": \"Unsupport Ft or Vt value\", \"body\": {} }";
 constexpr int kModeBoardType = 6;
 
-bool within(int value, int low, int high)
-{
-	return value >= low && value <= high;
-}
-
 void dev_miner_get(reply_buf &out)
 {
 	const device_record &d = dev();
@@ -28,9 +23,8 @@ void dev_miner_get(reply_buf &out)
 		   d.Vt, d.Ft, d.hb_type, d.mode);
 }
 
-// Integer member within low..high stored by `store`; false when refused.
-template <typename Store>
-bool ranged_member(json_t *body, const char *name, const char *invalid, int low, int high, Store store)
+// Integer member within low..high stored in *target at once; false when refused.
+bool ranged_member(json_t *body, const char *name, const char *invalid, int low, int high, std::int16_t *target)
 {
 	int value = 0;
 	const member_state state = int_member(body, name, &value);
@@ -40,15 +34,14 @@ bool ranged_member(json_t *body, const char *name, const char *invalid, int low,
 		svc_log(kLogError, "%s", invalid);
 		return false;
 	}
-	if (!within(value, low, high))
+	if (!in_range(value, low, high))
 		return false;
-	store(value);
+	*target = static_cast<std::int16_t>(value);
 	return true;
 }
 
 #if CFGSVC_VARIANT == 1
 constexpr int kModes[] = {0, 101, 102, -1000, -101, -100, -200};
-constexpr int kVtLow = 3300;
 
 // Overclock-2 log: every copy counts the switch and keeps its first and
 // last time; the two EEPROMs are written from the copies of CN1 and CN2.
@@ -81,7 +74,6 @@ void apply_mode(int mode)
 }
 #else
 constexpr int kModes[] = {0, 101, -1000, -101, -100};
-constexpr int kVtLow = 3500;
 
 // The new mode picks one of the pairs start-up derived.
 void apply_mode(int mode)
@@ -135,10 +127,8 @@ bool apply_targets(json_t *body)
 	if (CFGSVC_VARIANT != 2)
 		return true;
 	device_record &d = dev();
-	return ranged_member(body, "Vt", "JSON invalid Vt integer", kVtLow, 4300,
-			     [&](int v) { d.Vt = static_cast<std::int16_t>(v); }) &&
-	       ranged_member(body, "Ft", "JSON invalid Ft integer", 600, 2400,
-			     [&](int v) { d.Ft = static_cast<std::int16_t>(v); });
+	return ranged_member(body, "Vt", "JSON invalid Vt integer", kVoltageLow, kVoltageHigh, &d.Vt) &&
+	       ranged_member(body, "Ft", "JSON invalid Ft integer", 600, 2400, &d.Ft);
 }
 
 void dev_miner_set(const setting_request &req, reply_buf &out)
@@ -177,7 +167,7 @@ void dev_miner_set(const setting_request &req, reply_buf &out)
 	}
 	d.mode = static_cast<std::int16_t>(mode);
 	apply_mode(mode);
-	if (within(d.Vt, kVtLow, 4300) && within(d.Ft, 600, 2400))
+	if (in_range(d.Vt, kVoltageLow, kVoltageHigh) && in_range(d.Ft, 600, 2400))
 		health_restart();
 	reply_status(out, VORN_REPLY_OK);
 }
@@ -186,10 +176,5 @@ void dev_miner_set(const setting_request &req, reply_buf &out)
 
 void dev_miner_run(const setting_request &req, reply_buf &out)
 {
-	if (req.action == kActGet)
-		dev_miner_get(out);
-	else if (req.action == kActSet)
-		dev_miner_set(req, out);
-	else
-		reply_action_refusal(req, out);
+	run_get_set(req, out, dev_miner_get, dev_miner_set);
 }

@@ -115,10 +115,5 @@ void dev_vmin_set(const setting_request &req, reply_buf &out)
 
 void dev_vmin_run(const setting_request &req, reply_buf &out)
 {
-	if (req.action == kActGet)
-		dev_vmin_get(out);
-	else if (req.action == kActSet)
-		dev_vmin_set(req, out);
-	else
-		reply_action_refusal(req, out);
+	run_get_set(req, out, dev_vmin_get, dev_vmin_set);
 }

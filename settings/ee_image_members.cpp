@@ -8,20 +8,20 @@
 
 namespace {
 
-// A member that must be a JSON integer. Absent: false with *present false.
-// Present but of another type: logs the message, false with *present true.
-bool integer_member(json_t *body, const char *name, const char *invalid, std::uint16_t *low, bool *present)
+// A member that must be a JSON integer: 0 absent, 1 read into *low (its
+// low 16 bits, which the limits apply to), -1 of another type (logged).
+int integer_member(json_t *body, const char *name, const char *invalid, std::uint16_t *low)
 {
 	int value = 0;
 	const member_state state = int_member(body, name, &value);
-	*present = state != member_state::absent;
-	if (state == member_state::not_integer)
+	if (state == member_state::absent)
+		return 0;
+	if (state == member_state::not_integer) {
 		svc_log(kLogError, "%s", invalid);
-	if (state != member_state::integer)
-		return false;
-	// The limits apply to the low 16 bits of the value.
+		return -1;
+	}
 	*low = static_cast<std::uint16_t>(value);
-	return true;
+	return 1;
 }
 
 // The rule of one 16-bit frequency or voltage member.
@@ -43,9 +43,8 @@ constexpr int kFreqShown = 50;
 int apply_limited(json_t *body, const limited_member &rule, std::uint8_t *image, int offset)
 {
 	std::uint16_t value = 0;
-	bool present = false;
-	if (!integer_member(body, rule.name, rule.invalid_type, &value, &present))
-		return present ? -1 : 0;
+	if (const int got = integer_member(body, rule.name, rule.invalid_type, &value); got <= 0)
+		return got;
 	if (rule.voltage) {
 		svc_log(kLogInfo, "JSON get iVol = %d vaule", value);
 		if (value > kVolLimit) {
@@ -101,9 +100,8 @@ int apply_time(json_t *body, const time_member &rule, std::uint8_t *image, int o
 int apply_chips_num(json_t *body, std::uint8_t *image, const ee_part &part)
 {
 	std::uint16_t value = 0;
-	bool present = false;
-	if (!integer_member(body, "chips_num", "JSON invalid chips_num integer", &value, &present))
-		return present ? -1 : 0;
+	if (const int got = integer_member(body, "chips_num", "JSON invalid chips_num integer", &value); got <= 0)
+		return got;
 	if (value < 1 || value > 1023) {
 		svc_log(kLogError, "JSON invalid iNum = %d vaule", value);
 		return -1;
@@ -115,9 +113,8 @@ int apply_chips_num(json_t *body, std::uint8_t *image, const ee_part &part)
 int apply_board_type(json_t *body, std::uint8_t *image, const ee_part &part)
 {
 	std::uint16_t value = 0;
-	bool present = false;
-	if (!integer_member(body, "board_type", "JSON invalid board_type integer", &value, &present))
-		return present ? -1 : 0;
+	if (const int got = integer_member(body, "board_type", "JSON invalid board_type integer", &value); got <= 0)
+		return got;
 	const auto type = static_cast<std::uint8_t>(value);
 	if (type == 0) {
 		svc_log(kLogError, "JSON invalid iType = %d vaule", type);
@@ -130,9 +127,8 @@ int apply_board_type(json_t *body, std::uint8_t *image, const ee_part &part)
 int apply_vmin(json_t *body, std::uint8_t *image, const ee_part &part)
 {
 	std::uint16_t value = 0;
-	bool present = false;
-	if (!integer_member(body, "Vmin", "JSON invalid Vmin integer", &value, &present))
-		return present ? -1 : 0;
+	if (const int got = integer_member(body, "Vmin", "JSON invalid Vmin integer", &value); got <= 0)
+		return got;
 	svc_log(kLogInfo, "iVmin = %d", value);
 	// Variant 2 also needs a plausible supply voltage on CN1 and CN2.
 	const int low = CFGSVC_VARIANT == 2 && part.vmin == kPartA.vmin ? 3500 : 0;
@@ -147,9 +143,8 @@ int apply_vmin(json_t *body, std::uint8_t *image, const ee_part &part)
 int apply_fmax(json_t *body, std::uint8_t *image, const ee_part &part)
 {
 	std::uint16_t value = 0;
-	bool present = false;
-	if (!integer_member(body, "Fmax", "JSON invalid Fmax integer", &value, &present))
-		return present ? -1 : 0;
+	if (const int got = integer_member(body, "Fmax", "JSON invalid Fmax integer", &value); got <= 0)
+		return got;
 	if (value > kFreqLimit) {
 		svc_log(kLogError, "JSON invalid iFmax = %x vaule", value);
 		return -1;
@@ -161,9 +156,8 @@ int apply_fmax(json_t *body, std::uint8_t *image, const ee_part &part)
 int apply_test_cnt(json_t *body, std::uint8_t *image, const ee_part &part)
 {
 	std::uint16_t value = 0;
-	bool present = false;
-	if (!integer_member(body, "test_cnt", "JSON invalid test_cnt integer", &value, &present))
-		return present ? -1 : 0;
+	if (const int got = integer_member(body, "test_cnt", "JSON invalid test_cnt integer", &value); got <= 0)
+		return got;
 	image[part.test_cnt] = static_cast<std::uint8_t>(value);
 	return 1;
 }
@@ -171,9 +165,8 @@ int apply_test_cnt(json_t *body, std::uint8_t *image, const ee_part &part)
 int apply_oc2_cnt(json_t *body, std::uint8_t *image)
 {
 	std::uint16_t value = 0;
-	bool present = false;
-	if (!integer_member(body, "oc2_cnt", "JSON invalid oc2_cnt integer", &value, &present))
-		return present ? -1 : 0;
+	if (const int got = integer_member(body, "oc2_cnt", "JSON invalid oc2_cnt integer", &value); got <= 0)
+		return got;
 	const auto count = static_cast<std::uint8_t>(value);
 	if (count == 255) {
 		svc_log(kLogError, "JSON invalid OC2 Cnt = %d vaule", count);

@@ -75,6 +75,15 @@ inline void ee_put_be32(std::uint8_t *image, int offset, std::uint32_t value)
 		image[offset + i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
 }
 
+// Plausible supply voltages for the hash boards (10 mV units).
+inline constexpr int kVoltageLow = CFGSVC_VARIANT == 2 ? 3500 : 3300;
+inline constexpr int kVoltageHigh = 4300;
+
+inline bool in_range(int value, int low, int high)
+{
+	return value >= low && value <= high;
+}
+
 // ---- serial number (image bytes 8..24) ----
 
 inline constexpr std::size_t kHbSnLength = 24;

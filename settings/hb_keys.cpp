@@ -47,20 +47,10 @@ void hb_set(const setting_request &req, reply_buf &out)
 
 void hb_base_run(const setting_request &req, reply_buf &out)
 {
-	if (req.action == kActGet)
-		hb_base_get(out);
-	else if (req.action == kActSet)
-		hb_set(req, out);
-	else
-		reply_action_refusal(req, out);
+	run_get_set(req, out, hb_base_get, hb_set);
 }
 
 void hb_test_run(const setting_request &req, reply_buf &out)
 {
-	if (req.action == kActGet)
-		hb_test_get(out);
-	else if (req.action == kActSet)
-		hb_set(req, out);
-	else
-		reply_action_refusal(req, out);
+	run_get_set(req, out, hb_test_get, hb_set);
 }

@@ -9,17 +9,6 @@ namespace {
 constexpr int kFreqShown = 50;
 constexpr int kRepairFreq = 1720;
 constexpr int kRepairVol = 620;
-#if CFGSVC_VARIANT == 2
-constexpr int kVminLow = 3500;
-#else
-constexpr int kVminLow = 3300;
-#endif
-
-bool within(int value, int low, int high)
-{
-	return value >= low && value <= high;
-}
-
 void keep_max(int &acc, int value)
 {
 	if (value > acc)
@@ -31,7 +20,7 @@ void keep_max(int &acc, int value)
 int repaired(std::uint8_t *image, int offset, int low, int high, int replacement)
 {
 	const int value = ee_be16(image, offset);
-	if (within(value, low, high))
+	if (in_range(value, low, high))
 		return value;
 	ee_put_be16(image, offset, static_cast<std::uint16_t>(replacement));
 	return replacement;
@@ -46,9 +35,9 @@ int oc_voltage(int vol)
 // Voltage by SN characters 23..24 for mode -200.
 int voltage_by_sn(int number)
 {
-	if (within(number, 11, 14))
+	if (in_range(number, 11, 14))
 		return 3400;
-	if (within(number, 22, 24))
+	if (in_range(number, 22, 24))
 		return 3424;
 	if (number == 21 || number == 33 || number == 34)
 		return 3456;
@@ -131,16 +120,16 @@ void hb_fold_board(hb_accumulators &acc, int board)
 	svc_log(kLogInfo, "CN[%d]: Successfully read eeprom data from hashboard.", board + 1);
 	// Supply and type figures come from part A whichever connector the copy is for.
 	const int vmin = ee_be16(image, kPartA.vmin);
-	if (within(vmin, kVminLow, 4300))
+	if (in_range(vmin, kVoltageLow, kVoltageHigh))
 		keep_max(acc.vmin, vmin);
 	const int fmax = ee_be16(image, kPartA.fmax);
-	if (within(fmax, 600, 2400))
+	if (in_range(fmax, 600, 2400))
 		keep_max(acc.fmax, fmax);
 	const int ate_vol = ee_be16(image, kPartA.ate_vol);
-	if (within(ate_vol, 300, 1200))
+	if (in_range(ate_vol, 300, 1200))
 		keep_max(acc.ate_vol, ate_vol);
 	const int type = image[kPartA.board_type];
-	if (within(type, 1, 100))
+	if (in_range(type, 1, 100))
 		keep_max(acc.hb_type, type);
 	acc.sn_number = image[kEeSnNumber];
 

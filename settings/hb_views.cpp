@@ -1,6 +1,7 @@
 // What the hb.base and hb.test gets show of the EEPROM copies: one list
 // entry per board, decoded from its part of the image.
 #include <cstdio>
+#include <cstring>
 
 #include "eeprom_record.h"
 #include "svc_log.h"
@@ -13,6 +14,30 @@ void repair_counter(std::uint8_t &counter)
 {
 	if (counter == 255)
 		counter = 0;
+}
+
+// The SN as a JSON string body. Its bytes come straight from the EEPROM: an
+// erased one reads 0xFF, which is no UTF-8, so every byte outside printable
+// ASCII goes out as \u00XX and the reply stays JSON a client can parse.
+void sn_json_text(const char *sn, char *out, std::size_t size)
+{
+	std::size_t length = 0;
+	out[0] = '\0';
+	for (const char *p = sn; *p != '\0'; ++p) {
+		const auto c = static_cast<unsigned char>(*p);
+		char piece[8];
+		if (c < 0x20 || c >= 0x7F)
+			std::snprintf(piece, sizeof(piece), "\\u%04x", c);
+		else if (c == '"' || c == '\\')
+			std::snprintf(piece, sizeof(piece), "\\%c", c);
+		else
+			std::snprintf(piece, sizeof(piece), "%c", c);
+		const std::size_t n = std::strlen(piece);
+		if (length + n >= size)
+			break;
+		std::memcpy(out + length, piece, n + 1);
+		length += n;
+	}
 }
 
 // The test entry of board 0..3 into out[kHbEntrySize].
@@ -53,9 +78,8 @@ int hb_base_entry(int board, char *out, std::size_t size)
 	const ee_part &part = ee_part_of(board);
 	char sn[kHbSnLength + 1];
 	hb_sn_decode(image, sn);
-	// The serial number comes from the EEPROM: escaped, the entry stays JSON.
-	char sn_text[json_escaped_size(kHbSnLength)];
-	json_escape(sn, sn_text, sizeof(sn_text));
+	char sn_text[kHbSnLength * 6 + 1];
+	sn_json_text(sn, sn_text, sizeof(sn_text));
 	repair_counter(image[part.test_cnt]);
 	const int chips = ee_le16(image, part.chips_num);
 	const std::size_t bound = size < kHbEntrySize ? size : kHbEntrySize;

@@ -12,15 +12,14 @@ json_t *setting_request::body() const
 	return json_is_object(member) ? member : nullptr;
 }
 
-member_state int_member(json_t *object, const char *name, int *value)
+void run_get_set(const setting_request &req, reply_buf &out, void (*get)(reply_buf &out), key_handler set)
 {
-	json_t *member = json_object_get(object, name);
-	if (member == nullptr)
-		return member_state::absent;
-	if (!json_is_integer(member))
-		return member_state::not_integer;
-	*value = static_cast<int>(json_integer_value(member));
-	return member_state::integer;
+	if (req.action == kActGet)
+		get(out);
+	else if (req.action == kActSet)
+		set(req, out);
+	else
+		reply_action_refusal(req, out);
 }
 
 namespace {

@@ -58,3 +58,6 @@ void reply_action_refusal(const setting_request &req, reply_buf &out);
 bool setting_action_accepted(int key, int action);
 
 using key_handler = void (*)(const setting_request &req, reply_buf &out);
+
+// A key that takes "get" and "set": the routing table lets only those through.
+void run_get_set(const setting_request &req, reply_buf &out, void (*get)(reply_buf &out), key_handler set);
