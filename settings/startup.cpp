@@ -3,6 +3,8 @@
 // controller's identity and the program it starts, versions, hostname.
 #include "startup.h"
 
+#include <signal.h>
+
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -187,13 +189,18 @@ void set_root_password(const char *dev_mfrs)
 {
 	char password[4 + kTestModeLineSize + 4];
 	std::snprintf(password, sizeof(password), "%s%s%s", kPasswordHead, dev_mfrs, kPasswordTail);
-	std::FILE *passwd = popen("passwd", "w");
-	if (passwd == nullptr) {
+	// A passwd that ends before reading must not take the service down with SIGPIPE.
+	struct sigaction ignore {};
+	struct sigaction previous {};
+	ignore.sa_handler = SIG_IGN;
+	sigaction(SIGPIPE, &ignore, &previous);
+	if (std::FILE *passwd = popen("passwd", "w")) {
+		std::fprintf(passwd, "%s\n%s\n", password, password);
+		pclose(passwd);
+	} else {
 		svc_log(kLogError, "passwd could not be run");
-		return;
 	}
-	std::fprintf(passwd, "%s\n%s\n", password, password);
-	pclose(passwd);
+	sigaction(SIGPIPE, &previous, nullptr);
 }
 
 // The test-mode configuration: the root password for known makers and the
