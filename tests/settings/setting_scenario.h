@@ -114,7 +114,9 @@ protected:
 		return false;
 	}
 
-	std::string setting(const std::string &request) { return twin().call("Setting", request); }
+	// Handlers that stop and start programs run a dozen supervisorctl
+	// commands, which take far longer than usual on a loaded machine.
+	std::string setting(const std::string &request) { return twin().call("Setting", request, 40); }
 
 	// The records after start-up's own commands and GPIO writes.
 	std::vector<twin::Command> commands_since_boot()
