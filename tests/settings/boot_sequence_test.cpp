@@ -2,8 +2,6 @@
 // power cycle and the recognition of each connector in the GPIO record with
 // their waits, the probe frames, the program start-up starts, the device
 // record it leaves and the files it keeps (versions, hostname, password).
-#include <jansson.h>
-
 #include "hw_scenario.h"
 
 using namespace scenario;
