@@ -46,7 +46,7 @@ struct device_record {
 #endif
 	std::int16_t mode;
 	std::uint8_t present[kConnectorCount];
-	char type_name[16];
+	char type_name[32]; // the variant-2 suffixes make names of 22 characters and more
 	char sw_version[32];
 	char hw_version[32];
 	char dev_sn[32];

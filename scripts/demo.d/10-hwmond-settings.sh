@@ -1,6 +1,7 @@
 # The hardware monitor and the settings service on the default four-board machine, booted as the board boots.
 part "hardware monitor and settings service"
 boot_twin
+twin wait-log 'initialize hardware environment done!' 60000 >/dev/null || true
 show twin exec ubus -v list
 show twin call hwmond '{"key":"hash_boards.all","action":"get","body":{}}'
 show twin call hwmond '{"key":"power.all","action":"get","body":{}}'

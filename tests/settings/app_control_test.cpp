@@ -38,6 +38,9 @@ std::vector<std::string> operator+(std::vector<std::string> a, const std::vector
 
 class AppControl : public SettingScenario {
 protected:
+	// The reset pulses and waits are measured in real time.
+	double speed() const override { return 1.0; }
+
 	// Sends a request and returns the commands it caused, once `expected`
 	// of them have been recorded (background commands record a little later).
 	std::vector<twin::Command> run(const std::string &request, std::size_t expected, std::string *reply = nullptr)
@@ -87,7 +90,7 @@ TEST_P(AppControl, GpOnAllConnectorsUsesThePresenceNumber)
 	EXPECT_TRUE(run(app("app.gp", "restart", 0), 0).empty()) << "restart of all only logs";
 	EXPECT_TRUE(twin().wait_log("supervisor_restart_gp unsupported parameters of index!", 2000));
 	EXPECT_EQ(texts(run(app("app.gp", "stop", 1), 1)), (std::vector<std::string>{"supervisorctl stop gp.ttyS0"}));
-	EXPECT_TRUE(twin().gpio_record().empty()) << "no reset pulse for a stop";
+	EXPECT_TRUE(gpio_since_boot().empty()) << "no reset pulse for a stop";
 
 	ASSERT_EQ(setting("{\"key\":\"lists\",\"action\":\"clean\"}"), kOk);
 	mark_present("\"miner.ttyS5\"");
@@ -126,7 +129,7 @@ TEST_P(AppControl, ConnectorIndexIsCheckedBeforeAnythingRuns)
 	EXPECT_TRUE(run(app("app.miner", "get", 1), 0, &reply).empty());
 	EXPECT_EQ(reply, refusal("Unsupport app.miner action or cn_index"));
 	EXPECT_TRUE(twin().wait_log("JSON invalid iAction = 0 vaule by __app_miner_run()", 2000));
-	EXPECT_TRUE(twin().gpio_record().empty());
+	EXPECT_TRUE(gpio_since_boot().empty());
 }
 
 TEST_P(AppControl, MinerOnConnectorsAndOnAll)

@@ -44,16 +44,12 @@ protected:
 		opts.programs.insert(opts.programs.begin(), "kx_hwmond");
 		return opts;
 	}
+	// The overclock log's times are compared with the clock of the test.
+	double speed() const override { return 1.0; }
+	// With "hwmond" variant 1 finds its targets and the supply and starts "health".
+	const char *boot_command() const override { return v2() ? nullptr : "supervisorctl start health"; }
 
 	bool v2() const { return std::string(GetParam()) == "cfgsvc_v2"; }
-
-	// Where the base fixture waits for start-up, these cases want the
-	// service on the real clock (they compare times written into the
-	// EEPROMs) and, with the hardware monitor there, expect "health" from
-	// variant 1's start-up. Not marked override: on a fixture without these
-	// hooks they are plain helpers nobody calls.
-	double speed() const { return 1.0; }
-	const char *boot_command() const { return v2() ? nullptr : "supervisorctl start health"; }
 
 	std::string eeprom(int index) { return twin().read_file(kEeprom[index]).substr(0, 88); }
 

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "twin.h"
@@ -52,12 +55,38 @@ inline std::string pools_set(const std::vector<std::vector<std::string>> &pools,
 	return text + "]}}";
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr double kStartUpSpeed = 1.0; // libfaketime's sleeps do not survive the address sanitizer
+#else
+inline constexpr double kStartUpSpeed = 10.0;
+#endif
+
+inline constexpr const char *kStartUpDone = "initialize hardware environment done!";
+
 class SettingScenario : public twin::TwinTest, public ::testing::WithParamInterface<const char *> {
 protected:
+	// Without "hwmond" start-up waits out its power cycle and every probe
+	// (about 19 s); the service's clock runs this much faster, unless a case
+	// measures the service's own waits or times.
+	virtual double speed() const { return kStartUpSpeed; }
+	virtual std::string machine() const { return ""; }
+	// The program start-up starts: variant 1 without the hardware monitor has
+	// no targets and starts the factory test; variant 2 starts nothing
+	// without its test-mode file.
+	virtual const char *boot_command() const
+	{
+		return std::string(GetParam()) == "cfgsvc" ? "supervisorctl start kx_ftm" : nullptr;
+	}
+
 	twin::BootOptions options() override
 	{
 		twin::BootOptions opts;
 		opts.programs = {GetParam()};
+		opts.machine = machine();
+		if (speed() > 1.0) {
+			opts.faketime = {GetParam()};
+			opts.faketime_speed = speed();
+		}
 		return opts;
 	}
 
@@ -66,6 +95,12 @@ protected:
 		TwinTest::SetUp();
 		ASSERT_TRUE(twin_ != nullptr);
 		ASSERT_TRUE(wait_served()) << "Setting never answered";
+		ASSERT_TRUE(twin().wait_log(kStartUpDone, 5000));
+		if (const char *command = boot_command()) {
+			ASSERT_TRUE(twin().wait_command(command, 5000));
+		}
+		boot_commands_ = twin().commands().size();
+		boot_gpio_ = twin().gpio_record().size();
 	}
 
 	// Waits until "Setting" answers a request.
@@ -79,8 +114,35 @@ protected:
 		return false;
 	}
 
-	// Handlers that run supervisor sequences take many seconds on a loaded machine.
+	// Handlers that stop and start programs run a dozen supervisorctl
+	// commands, which take far longer than usual on a loaded machine.
 	std::string setting(const std::string &request) { return twin().call("Setting", request, 60); }
+
+	// The records after start-up's own commands and GPIO writes.
+	std::vector<twin::Command> commands_since_boot()
+	{
+		std::vector<twin::Command> all = twin().commands();
+		return std::vector<twin::Command>(all.begin() + static_cast<long>(std::min(boot_commands_, all.size())),
+						  all.end());
+	}
+	std::vector<twin::GpioWrite> gpio_since_boot()
+	{
+		std::vector<twin::GpioWrite> all = twin().gpio_record();
+		return std::vector<twin::GpioWrite>(all.begin() + static_cast<long>(std::min(boot_gpio_, all.size())),
+						    all.end());
+	}
+
+	// Waits until `count` commands came after start-up's; returns them.
+	std::vector<twin::Command> wait_commands_since_boot(std::size_t count, int timeout_ms = 5000)
+	{
+		const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+		std::vector<twin::Command> commands = commands_since_boot();
+		while (commands.size() < count && std::chrono::steady_clock::now() < until) {
+			std::this_thread::sleep_for(std::chrono::milliseconds(20));
+			commands = commands_since_boot();
+		}
+		return commands;
+	}
 
 	// Restarts the service through the supervisor and waits for it to serve.
 	void restart_service()
@@ -90,7 +152,8 @@ protected:
 		ASSERT_TRUE(wait_served());
 	}
 
-	// Marks connectors present through "lists" (start-up leaves none present).
+	// Marks connectors present through "lists" (start-up without the
+	// hardware monitor finds none).
 	void mark_present(const std::string &names_json)
 	{
 		ASSERT_EQ(setting("{\"key\":\"lists\",\"action\":\"set\",\"body\":{\"lists\":[" + names_json + "]}}"),
@@ -102,6 +165,9 @@ protected:
 	{
 		return twin().exec("sqlite3 /userdata/cfgsvc.db \"" + statement + "\"").out;
 	}
+
+	std::size_t boot_commands_ = 0;
+	std::size_t boot_gpio_ = 0;
 };
 
 #define SETTING_VARIANTS(suite) \
