@@ -1,5 +1,7 @@
 // resetkeyd with a button held down at start: -415 reports to "Setting", the reset key disabled until the
 // daemon starts again, the IP report working all along; then a real hold in the restore range.
+#include <regex>
+
 #include "reset_key_scenario.h"
 
 using namespace resetkey;
@@ -30,6 +32,18 @@ TEST_F(StuckButton, FiveReportsDisableTheKeyAndTheIpReportGoesOn)
 	for (std::size_t i = 0; i < reports.size(); ++i) {
 		EXPECT_EQ(reports[i].text, kReport + std::to_string(i + 1) + "!");
 		EXPECT_GE(reports[i].t - reports[i ? i - 1 : 0].t, i ? 0.18 : 0.0) << "200 ms apart";
+	}
+	// Every message also goes to standard output, time-stamped, and to syslog at user.debug (<15>).
+	std::ifstream out(twin().run_dir() + "/share/logs/resetkeyd.out");
+	const std::string stdout_text((std::istreambuf_iterator<char>(out)), std::istreambuf_iterator<char>());
+	EXPECT_TRUE(std::regex_search(stdout_text, std::regex(R"((^|\n)\[20\d\d-[01]\d-[0-3]\d [0-2]\d:[0-5]\d:[0-5]\d\] )"
+							      R"(The RESET button was pressed abnormally, count = 5!\n)")))
+		<< stdout_text;
+	std::ifstream syslog(twin().run_dir() + "/share/logs/syslog");
+	for (std::string line; std::getline(syslog, line);) {
+		if (line.find(" resetkeyd: ") != std::string::npos) {
+			EXPECT_NE(line.find(" <15> "), std::string::npos) << line;
+		}
 	}
 	button(twin(), 1);
 	twin().fire_ip_report();
