@@ -28,7 +28,8 @@ int ee_data_update(json_t *request)
 		svc_log(kLogError, "JSON invalid index integer");
 		return -1;
 	}
-	const auto board = static_cast<std::uint8_t>(json_integer_value(index) - 1);
+	// index - 1 as an unsigned byte, computed unsigned so that no index overflows.
+	const auto board = static_cast<std::uint8_t>(static_cast<unsigned long long>(json_integer_value(index)) - 1);
 	if (board > 3) {
 		svc_log(kLogError, "JSON invalid iIndex-1 = %d vaule", board);
 		return -1;
