@@ -16,7 +16,8 @@ void dev_power_run(const setting_request &req, reply_buf &out);
 void dev_sys_run(const setting_request &req, reply_buf &out);
 void dev_errno_run(const setting_request &req, reply_buf &out);
 
-// hb_keys.cpp: hash-board and test-result keys
+// dev_aging.cpp, dev_miner.cpp, dev_vmin.cpp, dev_health.cpp, hb_keys.cpp:
+// hash-board and test-result keys
 void dev_aging_run(const setting_request &req, reply_buf &out);
 void dev_miner_run(const setting_request &req, reply_buf &out);
 void dev_vmin_run(const setting_request &req, reply_buf &out);

@@ -1,16 +1,6 @@
-// Keys whose handlers come with later work answer as their refusal does, so
-// every request already gets one well-formed reply. A handler moves from
-// here into the file of its key group (hb_keys.cpp) when it is built.
-#include "handlers.h"
+// The start-up sequence still to come.
 #include "startup.h"
 #include "svc_log.h"
-
-void dev_aging_run(const setting_request &req, reply_buf &out) { reply_key_refusal(req, out); }
-void dev_miner_run(const setting_request &req, reply_buf &out) { reply_key_refusal(req, out); }
-void dev_vmin_run(const setting_request &req, reply_buf &out) { reply_key_refusal(req, out); }
-void dev_health_run(const setting_request &req, reply_buf &out) { reply_key_refusal(req, out); }
-void hb_base_run(const setting_request &req, reply_buf &out) { reply_key_refusal(req, out); }
-void hb_test_run(const setting_request &req, reply_buf &out) { reply_key_refusal(req, out); }
 
 // The hardware start-up (EEPROMs, power, boards, fans, identity, versions,
 // hostname) comes with its own work; only its closing line is logged here.

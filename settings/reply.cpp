@@ -12,6 +12,16 @@ json_t *setting_request::body() const
 	return json_is_object(member) ? member : nullptr;
 }
 
+void run_get_set(const setting_request &req, reply_buf &out, void (*get)(reply_buf &out), key_handler set)
+{
+	if (req.action == kActGet)
+		get(out);
+	else if (req.action == kActSet)
+		set(req, out);
+	else
+		reply_action_refusal(req, out);
+}
+
 namespace {
 void note_write(reply_buf &out)
 {

@@ -28,6 +28,11 @@ struct setting_request {
 	json_t *body() const;
 };
 
+// What an integer member of a body holds.
+enum class member_state { absent, not_integer, integer };
+// Member `name` of object; for an integer its low 32 bits go to *value.
+member_state int_member(json_t *object, const char *name, int *value);
+
 // The reply buffer the bus library hands to the handler. Every request gets
 // exactly one reply written through these functions.
 struct reply_buf {
@@ -53,3 +58,6 @@ void reply_action_refusal(const setting_request &req, reply_buf &out);
 bool setting_action_accepted(int key, int action);
 
 using key_handler = void (*)(const setting_request &req, reply_buf &out);
+
+// A key that takes "get" and "set": the routing table lets only those through.
+void run_get_set(const setting_request &req, reply_buf &out, void (*get)(reply_buf &out), key_handler set);

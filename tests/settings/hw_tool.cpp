@@ -14,6 +14,7 @@
 #include "bus_link.h"
 #include "device_record.h"
 #include "dispatcher.h"
+#include "eeprom_record.h"
 #include "hw_access.h"
 #include "vorn.h"
 
@@ -123,6 +124,20 @@ int main(int argc, char **argv)
 		std::printf("%s\n", reply);
 		return 0;
 	}
+	// hb-request TEST_MODE JSON: one request with every connector present and
+	// the factory-test flag start-up would have set.
+	if (cmd == "hb-request") {
+		dev().test_mode = static_cast<std::uint8_t>(num(0));
+		for (int b = 0; b < kConnectorCount; ++b)
+			dev().present[b] = 1;
+		vorn_ctx *ctx = connect_bus();
+		static char reply[8192];
+		__setting_server(arg(1), reply, sizeof(reply));
+		std::printf("%s\nerrors=%d\n", reply, dev().err_count);
+		if (ctx != nullptr)
+			vorn_finalize(ctx);
+		return 0;
+	}
 	if (cmd == "vendor-read") {
 		// A record-sized buffer plus a guard; the guard must stay untouched.
 		std::uint8_t buf[kVendorRecordSize + 16];
@@ -192,6 +207,17 @@ int main(int argc, char **argv)
 		for (int b = 0; b < kConnectorCount; ++b)
 			std::memset(dev().board[b].ee_data, 0x11 * (b + 1), kEepromImageSize);
 		ret = get_eeprom_data(num(0));
+		for (int b = 0; b < kConnectorCount; ++b)
+			std::printf("slot%d=%s\n", b, hex(dev().board[b].ee_data, kEepromImageSize).c_str());
+	} else if (cmd == "load-eeproms") {
+		// load-eeproms MODE READ: the targets start-up derives for a device mode.
+		dev().mode = static_cast<std::int16_t>(num(0));
+		ret = load_hb_eeproms(num(1));
+		std::printf("Vt=%d Ft=%d hb_type=%d credits=%d errors=", dev().Vt, dev().Ft, dev().hb_type,
+			    dev().power_reset_credits);
+		for (int i = 0; i < dev().err_count; ++i)
+			std::printf("%s%d", i ? "," : "", dev().err_codes[i]);
+		std::printf("\n");
 		for (int b = 0; b < kConnectorCount; ++b)
 			std::printf("slot%d=%s\n", b, hex(dev().board[b].ee_data, kEepromImageSize).c_str());
 	} else if (cmd == "eeprom-set") {
