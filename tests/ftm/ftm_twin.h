@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <jansson.h>
+
+#include <initializer_list>
+#include <memory>
 #include <string>
 
 #include "twin.h"
@@ -71,6 +75,61 @@ protected:
 	std::string ftm(const std::string &key, const std::string &action, const std::string &body = "{}", int timeout_s = 15)
 	{
 		return twin().call("ftm", request(key, action, body), timeout_s);
+	}
+};
+
+}  // namespace ftm_twin
+
+namespace ftm_twin {
+
+struct json_release {
+	void operator()(json_t *j) const { json_decref(j); }
+};
+using json_ptr = std::unique_ptr<json_t, json_release>;
+
+inline json_ptr parse(const std::string &text)
+{
+	json_error_t error;
+	return json_ptr(json_loads(text.c_str(), 0, &error));
+}
+
+inline long long body_int(const json_ptr &reply, const char *name)
+{
+	return json_integer_value(json_object_get(json_object_get(reply.get(), "body"), name));
+}
+
+inline std::string body_text(const json_ptr &reply, const char *name)
+{
+	const char *s = json_string_value(json_object_get(json_object_get(reply.get(), "body"), name));
+	return s ? s : "(missing)";
+}
+
+inline const std::string kHbSn = "KXHB245173D000001A12BK11";
+
+// A factory twin whose hash boards are listed to the settings service and carry a base record.
+class HashBoardTwin : public FactoryTwin {
+protected:
+	// Marks the connectors' boards present in the settings service ("lists" set of their miners).
+	void list_boards(std::initializer_list<int> cns)
+	{
+		std::string names;
+		for (int cn : cns)
+			names += std::string(names.empty() ? "" : ",") + "\"miner.ttyS" + "0135"[cn - 1] + "\"";
+		ASSERT_EQ(twin().call("Setting", request("lists", "set", "{\"lists\":[" + names + "]}")), kOk);
+	}
+	std::string base_record(int index, int type, int chips, const std::string &sn, int flash_or_check)
+	{
+		return ftm("ftm_dev.mboard", "set",
+			   "{\"index\":" + std::to_string(index) + ",\"board_type\":" + std::to_string(type) +
+				   ",\"ate_freq\":1200.7,\"ate_vol\":620,\"chips_num\":" + std::to_string(chips) +
+				   ",\"hb_sn\":\"" + sn + "\",\"sn_flash_or_check\":" + std::to_string(flash_or_check) + "}");
+	}
+	json_ptr core_test()
+	{
+		std::string reply = ftm("ftm_dev.mboard", "get", "{}", 60);
+		json_ptr j = parse(reply);
+		EXPECT_TRUE(j != nullptr) << "not JSON: " << reply;
+		return j;
 	}
 };
 
