@@ -36,6 +36,16 @@ TEST_F(CoreTest, BaseRecordIsWrittenThroughSettingAndChecked)
 	EXPECT_TRUE(twin().wait_log("conflict: sn in board: " + kHbSn + ", target sn: KXHB245173D000001A12BK12", 2000));
 	EXPECT_EQ(ftm("ftm_dev.mboard", "set", R"({"index":1,"board_type":"3"})"), refusal("ftm dev base"));
 	EXPECT_TRUE(twin().wait_log("ftm_set_dev_base JSON invalid board_type.", 2000));
+
+	// A record of 300 chips would index past the per-chip table: both tests refuse it untouched.
+	ASSERT_EQ(base_record(1, 3, 300, kHbSn, 0), kOk);
+	EXPECT_EQ(ftm("ftm_dev.mboard", "get"), refusal("hb_base entry"));
+	EXPECT_EQ(ftm("ftm_dev.mboard.diagnose", "get"), refusal("hb_base entry"));
+	EXPECT_TRUE(twin().serial_frames(1).empty());
+	// Four listed boards make a list longer than the diagnostics' 512-byte reply: never parsed in part.
+	list_boards({1, 2, 3});
+	list_boards({4});
+	EXPECT_EQ(ftm("ftm_dev.mboard.diagnose", "get"), refusal("hb.base reply"));
 }
 
 TEST_F(CoreTest, HealthyBoardAndChipsCountedThroughTheirMasks)
