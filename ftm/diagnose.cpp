@@ -38,6 +38,18 @@ void end_stage(int fd, int cn)
 	board_down(cn);
 }
 
+// Stages 2 to 4 start alike: the board on afresh and its port open; -1 (board off again) when it cannot be opened.
+int power_up_stage(int cn)
+{
+	pause_ms(100);
+	board_up(cn);
+	pause_ms(100);
+	int fd = open_stage_port(cn);
+	if (fd < 0)
+		end_stage(fd, cn);
+	return fd;
+}
+
 // Sends chip's identification read; -1 on a time-out (logged), else 0 with the reply in answer.
 int read_chip_id(int fd, int chip, uint8_t *answer, bool log_sent)
 {
@@ -124,14 +136,9 @@ bool read_every_chip(int fd, int cn, const chain_stage &stage, time_t t0)
 bool stage_chain(int cn, const chain_stage &stage)
 {
 	ftm_state &s = state();
-	pause_ms(100);
-	board_up(cn);
-	pause_ms(100);
-	int fd = open_stage_port(cn);
-	if (fd < 0) {
-		end_stage(fd, cn);
+	int fd = power_up_stage(cn);
+	if (fd < 0)
 		return false;
-	}
 	chip_init(fd, s.chip_num);
 	chip_slot_init(fd, s.chip_num);
 	if (!stage.one_by_one)
@@ -155,14 +162,9 @@ bool stage_chain(int cn, const chain_stage &stage)
 bool stage_core_check(int cn)
 {
 	ftm_state &s = state();
-	pause_ms(100);
-	board_up(cn);
-	pause_ms(100);
-	int fd = open_stage_port(cn);
-	if (fd < 0) {
-		end_stage(fd, cn);
+	int fd = power_up_stage(cn);
+	if (fd < 0)
 		return false;
-	}
 	int32_t unused_total = 0;
 	testmode_collect(fd, cn, collect_variant::core_check, &unused_total);
 	chip_broadcast(fd, kRegTestMode, 2);

@@ -1,5 +1,4 @@
 // Key "ftm_dev.mboard": the hash-board core test (get) and the base record write and check (set).
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -44,14 +43,9 @@ bool chip0_answers(int fd, int cn)
 
 int mboard_core_test(int cn, int32_t *good, int32_t *bad)
 {
-	const char *path = serial_port_path(cn);
-	int fd = open(path, kSerialOpenFlags);
-	if (fd < 0) {
-		out("open %s is failed \n", path);
+	int fd = open_chip_port(cn);
+	if (fd < 0)
 		return -1;
-	}
-	out("open %s is success\n", path);
-	setup_serial(fd, state().link_speed, 8, 'N', 2);
 	if (!chip0_answers(fd, cn)) {
 		*good = *bad = 0;
 		state().bad_chips.append("000,");
