@@ -185,3 +185,28 @@ TEST_F(TwoBoardModel, BothBoardsAreWrittenAndTestedAndEntryCountsChecked)
 }
 
 }  // namespace
+
+namespace {
+
+using namespace ftm_twin;
+
+TEST_F(CoreTest, MissingTemperaturesOrBoardListAreReportedAsSuch)
+{
+	// Without "hwmond" the board is still tested, but the core test answers that it has no board info;
+	// the diagnostics keep code 0 with empty temperatures.
+	twin().exec("supervisorctl stop kx_hwmond");
+	EXPECT_EQ(ftm("ftm_dev.mboard", "get", "{}", 60), R"({"code": -19, "error": "Can not get mboard info", "body": {} })");
+	EXPECT_TRUE(twin().wait_log("CN:1 core ok: 5600, core ng: 160 ", 2000));
+	std::string r = ftm("ftm_dev.mboard.diagnose", "get", "{}", 60);
+	EXPECT_EQ(r.rfind("{\"code\": 0, \"error\": \"ok\", \"body\":{\"sn\": \"" + kHbSn +
+				  "\",\"temp1\": \"\",\"temp2\": \"\",\"temp3\": \"\",\"temp4\": \"\",\"good_chips\": \"CN1:",
+			  0),
+		  0u)
+		<< r;
+	// Without "Setting" there is no board list: the core test answers nothing, not an earlier reply.
+	twin().exec("supervisorctl stop cfgsvc");
+	EXPECT_EQ(ftm("ftm_dev.mboard", "get"), "");
+	EXPECT_TRUE(twin().wait_log("JSON invalid body:  ", 2000));
+}
+
+}  // namespace
