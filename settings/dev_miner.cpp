@@ -23,9 +23,8 @@ void dev_miner_get(reply_buf &out)
 		   d.Vt, d.Ft, d.hb_type, d.mode);
 }
 
-// Integer member within low..high stored by `store`; false when refused.
-template <typename Store>
-bool ranged_member(json_t *body, const char *name, const char *invalid, int low, int high, Store store)
+// Integer member within low..high stored in *target at once; false when refused.
+bool ranged_member(json_t *body, const char *name, const char *invalid, int low, int high, std::int16_t *target)
 {
 	int value = 0;
 	const member_state state = int_member(body, name, &value);
@@ -37,7 +36,7 @@ bool ranged_member(json_t *body, const char *name, const char *invalid, int low,
 	}
 	if (!in_range(value, low, high))
 		return false;
-	store(value);
+	*target = static_cast<std::int16_t>(value);
 	return true;
 }
 
@@ -128,10 +127,8 @@ bool apply_targets(json_t *body)
 	if (CFGSVC_VARIANT != 2)
 		return true;
 	device_record &d = dev();
-	return ranged_member(body, "Vt", "JSON invalid Vt integer", kVoltageLow, kVoltageHigh,
-			     [&](int v) { d.Vt = static_cast<std::int16_t>(v); }) &&
-	       ranged_member(body, "Ft", "JSON invalid Ft integer", 600, 2400,
-			     [&](int v) { d.Ft = static_cast<std::int16_t>(v); });
+	return ranged_member(body, "Vt", "JSON invalid Vt integer", kVoltageLow, kVoltageHigh, &d.Vt) &&
+	       ranged_member(body, "Ft", "JSON invalid Ft integer", 600, 2400, &d.Ft);
 }
 
 void dev_miner_set(const setting_request &req, reply_buf &out)

@@ -301,24 +301,4 @@ TEST(EepromTargets, EveryModeOfVariantTwo)
 }
 #endif
 
-TEST(EepromTargets, ErasedImagesRecordThreeHundred)
-{
-	device_record_init();
-	for (int board = 0; board < kConnectorCount; ++board)
-		std::memset(dev().board[board].ee_data, 0xFF, kEepromImageSize);
-	EXPECT_EQ(fold_all(), -1);
-	EXPECT_EQ(dev().Vt, 0);
-	EXPECT_EQ(dev().Ft, 0);
-	ASSERT_EQ(dev().err_count, 1);
-	EXPECT_EQ(dev().err_codes[0], -300);
-	for (int board = 0; board < kConnectorCount; ++board) {
-		const ee_part &own = ee_part_of(board);
-		const ee_part &other = board >= 2 ? kPartA : kPartB;
-		EXPECT_EQ(ee_be16(dev().board[board].ee_data, own.oc1_freq), 1720);
-		EXPECT_EQ(ee_be16(dev().board[board].ee_data, own.oc1_vol), 620);
-		EXPECT_EQ(ee_be16(dev().board[board].ee_data, other.oc1_freq), 0xFFFF);
-		EXPECT_EQ(ee_be16(dev().board[board].ee_data, own.oc2_freq), CFGSVC_VARIANT == 1 ? 1720 : 0xFFFF);
-	}
-}
-
 } // namespace

@@ -68,6 +68,10 @@ protected:
 	}
 
 	std::size_t health_starts() { return count_of(twin().commands(), "supervisorctl start health"); }
+
+	// A set that restarts "health" waits for the supervisor several times:
+	// slow on a loaded machine.
+	std::string restarting(const std::string &request) { return twin().call("Setting", request, 90); }
 };
 
 TEST_P(HbKeys, BaseAndTestOfBoardsOnCN1AndCN3ShareOneEeprom)
@@ -127,7 +131,7 @@ TEST_P(HbKeys, AgingFlagsTheFtUpdateAndTheErrorNumbers)
 	const char *refusal_text = "{\"code\": -22, \"error\": \"Unsupport flag_aging value\", \"body\": {} }";
 
 	std::size_t starts = health_starts();
-	EXPECT_EQ(setting(set("dev.aging", R"({"flag_aging":1,"Vt":3800})")), kOk);
+	EXPECT_EQ(restarting(set("dev.aging", R"({"flag_aging":1,"Vt":3800})")), kOk);
 	EXPECT_TRUE(health_restarted(starts));
 	EXPECT_NE(setting(get("dev.aging")).find("\"flag_aging\":1,"), std::string::npos);
 	EXPECT_NE(setting(get("dev.miner")).find("\"Vt\":0,"), std::string::npos) << "aging runs without a target";
@@ -136,7 +140,7 @@ TEST_P(HbKeys, AgingFlagsTheFtUpdateAndTheErrorNumbers)
 
 	starts = health_starts();
 	const int vt = v2() ? 3600 : 3400;
-	EXPECT_EQ(setting(set("dev.aging", "{\"flag_aging\":0,\"Vt\":" + std::to_string(vt) + "}")), kOk);
+	EXPECT_EQ(restarting(set("dev.aging", "{\"flag_aging\":0,\"Vt\":" + std::to_string(vt) + "}")), kOk);
 	EXPECT_TRUE(twin().wait_log("update_dev_Ft Ft=65000, success!", 2000));
 	EXPECT_TRUE(health_restarted(starts));
 	EXPECT_NE(setting(get("dev.miner")).find("\"Vt\":" + std::to_string(vt) + ",\"Ft\":1300,"), std::string::npos);
@@ -145,7 +149,7 @@ TEST_P(HbKeys, AgingFlagsTheFtUpdateAndTheErrorNumbers)
 	EXPECT_EQ(setting(set("dev.aging", R"({"flag_aging":1,"err_5":[]})")), refusal_text);
 	EXPECT_TRUE(twin().wait_log("JSON invalid dev_err count: 0 ", 2000));
 	EXPECT_EQ(setting(set("dev.aging", R"({"flag_aging":0,"err_3":-7,"err_5":[1,2,3,4,5]})")), refusal_text);
-	EXPECT_EQ(setting(set("dev.aging", R"({"flag_aging":1,"err_5":[-501,-502]})")), kOk);
+	EXPECT_EQ(restarting(set("dev.aging", R"({"flag_aging":1,"err_5":[-501,-502]})")), kOk);
 	EXPECT_EQ(setting(set("dev.Vmin", R"({"index":2,"err_num":5})")), kOk);
 	EXPECT_TRUE(twin().wait_log("Error code 5:dev.vmin set error code.", 2000));
 	const std::string reply = setting(get("dev.aging"));
@@ -167,12 +171,12 @@ TEST_P(HbKeys, MinerModesAndTheOverclockLog)
 	EXPECT_EQ(setting(set("dev.miner", R"({"mode":-300})")), refusal_text);
 
 	if (v2()) {
-		EXPECT_EQ(setting(set("dev.miner", R"({"hb_type":6,"mode":102})")), refusal_text);
+		EXPECT_EQ(restarting(set("dev.miner", R"({"hb_type":6,"mode":102})")), refusal_text);
 		EXPECT_EQ(setting(set("dev.miner", R"({"Vt":3499})")), refusal_text);
 		EXPECT_EQ(setting(set("dev.miner", R"({"Vt":3600,"Ft":1100,"hb_type":6})")), kOk);
 		EXPECT_NE(setting(get("dev.miner")).find("{\"Vt\":3600,\"Ft\":1100,\"hb_type\":6,\"mode\":0}"),
 			  std::string::npos);
-		EXPECT_EQ(setting(set("dev.miner", R"({"mode":-100})")), kOk);
+		EXPECT_EQ(restarting(set("dev.miner", R"({"mode":-100})")), kOk);
 		EXPECT_NE(setting(get("dev.miner")).find("{\"Vt\":3584,\"Ft\":1100,\"hb_type\":6,\"mode\":-100}"),
 			  std::string::npos);
 		EXPECT_EQ(sql("SELECT * FROM SETTING;"), "1|-100\n");
@@ -189,7 +193,8 @@ TEST_P(HbKeys, MinerModesAndTheOverclockLog)
 			  kOk);
 	const std::size_t starts = health_starts();
 	const auto before = static_cast<std::uint32_t>(std::time(nullptr));
-	EXPECT_EQ(setting(set("dev.miner", R"({"hb_type":6,"mode":102})")), kOk);
+	EXPECT_EQ(restarting(set("dev.miner", R"({"hb_type":6,"mode":102})")), kOk);
+	const auto after = static_cast<std::uint32_t>(std::time(nullptr));
 	EXPECT_TRUE(health_restarted(starts));
 	EXPECT_EQ(setting(get("dev.miner")), "{\"code\":0,\"error\":\"ok\",\"body\":{\"Vt\":4160,\"Ft\":1340,"
 					     "\"hb_type\":6,\"mode\":102}}");
@@ -200,15 +205,15 @@ TEST_P(HbKeys, MinerModesAndTheOverclockLog)
 		EXPECT_EQ(image[78], 1) << index;
 		const std::uint32_t first = static_cast<std::uint32_t>(be16(image, 79)) << 16 | be16(image, 81);
 		EXPECT_GE(first, before - 2);
-		EXPECT_LE(first, before + 30);
+		EXPECT_LE(first, after + 1);
 		EXPECT_EQ(be16(image, 83) | be16(image, 85), 0) << "the last time is kept for the next switch";
 	}
 	// The same mode again changes nothing; a new switch to 102 counts on.
-	EXPECT_EQ(setting(set("dev.miner", R"({"mode":102})")), kOk);
+	EXPECT_EQ(restarting(set("dev.miner", R"({"mode":102})")), kOk);
 	EXPECT_EQ(eeprom(0)[78], 1);
-	EXPECT_EQ(setting(set("dev.miner", R"({"mode":0})")), kOk);
+	EXPECT_EQ(restarting(set("dev.miner", R"({"mode":0})")), kOk);
 	EXPECT_NE(setting(get("dev.miner")).find("{\"Vt\":3500,\"Ft\":1200,"), std::string::npos);
-	EXPECT_EQ(setting(set("dev.miner", R"({"mode":102})")), kOk);
+	EXPECT_EQ(restarting(set("dev.miner", R"({"mode":102})")), kOk);
 	EXPECT_EQ(eeprom(1)[78], 2);
 	EXPECT_NE(be16(eeprom(1), 83), 0);
 }
