@@ -34,6 +34,7 @@ int main()
 		{"cn": 2, "present": false}, {"cn": 3, "present": false}, {"cn": 4, "present": false}],
 		"vendor": {"present": true, "sn": null, "mac": null}})";
 	std::unique_ptr<twin::Twin> t = twin::Twin::boot(o);
+	t->wait_log("initialize hardware environment done!", 60000);
 	t->wait_log("ftm: running... ", 20000);
 	t->call("Setting", R"({"key":"lists","action":"set","body":{"lists":["miner.ttyS0"]}})");
 	t->call("ftm", R"({"key":"ftm_dev.mboard","action":"set","body":{"index":1,"board_type":3,"ate_freq":1200,)"

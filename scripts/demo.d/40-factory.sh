@@ -8,6 +8,8 @@ cat > "$factory_machine" <<'JSON'
  "vendor": {"present": true, "sn": null, "mac": null}}
 JSON
 boot_twin --machine "$factory_machine" --program kx_hwmond --program cfgsvc --program kx_ftm
+twin wait-log 'initialize hardware environment done!' 60000 >/dev/null || true
+twin wait-log 'ftm: running... ' 20000 >/dev/null || true
 rm -f "$factory_machine"
 # The hash-board tests can take tens of seconds: ask with a longer bus time-out.
 ftm_call() { local esc=${1//\"/\\\"}; twin exec "ubus -t 60 call ftm transfer '{\"sendmsg\":\"$esc\"}'"; }

@@ -70,6 +70,8 @@ protected:
 	void SetUp() override
 	{
 		twin::TwinTest::SetUp();
+		// The settings service answers once its start-up is over.
+		ASSERT_TRUE(twin().wait_log("initialize hardware environment done!", 60000));
 		ASSERT_TRUE(twin().wait_log("ftm: running... ", 20000));
 	}
 	std::string ftm(const std::string &key, const std::string &action, const std::string &body = "{}", int timeout_s = 15)
