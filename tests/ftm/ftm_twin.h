@@ -118,6 +118,8 @@ protected:
 		for (int cn : cns)
 			names += std::string(names.empty() ? "" : ",") + "\"miner.ttyS" + "0135"[cn - 1] + "\"";
 		ASSERT_EQ(twin().call("Setting", request("lists", "set", "{\"lists\":[" + names + "]}")), kOk);
+		// The factory tooling switches the supply on for the hash-board tests, whatever start-up left.
+		ASSERT_EQ(twin().call("hwmond", request("power.all", "set", R"({"power":{"power_vol":"3400","power_en":"1"}})")), kOk);
 	}
 	std::string base_record(int index, int type, int chips, const std::string &sn, int flash_or_check)
 	{
