@@ -156,7 +156,7 @@ class TwoBoardModel : public HashBoardTwin {
 protected:
 	std::string machine() override
 	{
-		return factory_machine(board(1, 6, 4) + ", " + board(3, 6, 4, "\"cores\": 690"));
+		return factory_machine(board(1, 6, 4) + ", " + R"({"cn": 3, "present": false, "type": 6, "chips": 4, "cores": 690})");
 	}
 };
 
@@ -164,13 +164,14 @@ TEST_F(TwoBoardModel, BothBoardsAreWrittenAndTestedAndEntryCountsChecked)
 {
 	const std::string size2 = R"({"code": -1, "error": "Board size must be 2, error hb_base size", "body":{"sn": " ","temp1": "0","temp2": "0","good_chips": " ","bad_chips": " "} })";
 	const std::string size1 = R"({"code": -1, "error": "Board size must be 1, error hb_base size", "body":{"sn": " ","temp1": "0","temp2": "0","good_chips": " ","bad_chips": " "} })";
-	// Only CN1 listed: the second record cannot be stored, and the type-6 lists hold one entry.
+	// Only CN1 in place: the second record cannot be stored, and the type-6 lists hold one entry.
 	list_boards({1});
 	EXPECT_EQ(base_record(1, 6, 4, kHbSn, 0), refusal("ftm dev base"));
 	EXPECT_TRUE(twin().wait_log("Error hb_base size: 1 ", 2000));
 	EXPECT_EQ(ftm("ftm_dev.mboard", "get"), size2);
 	EXPECT_EQ(ftm("ftm_dev.mboard.diagnose", "get"), size2);
 
+	twin().insert_board(3);
 	list_boards({1, 3});
 	ASSERT_EQ(base_record(1, 6, 4, kHbSn, 0), kOk);
 	EXPECT_TRUE(twin().wait_log("\"index\":3, \"board_type\":6", 2000));
