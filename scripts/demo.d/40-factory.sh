@@ -17,8 +17,10 @@ show twin call ftm '{"key":"ftm_dev.base","action":"set","body":{"ftm_base":{"sn
 show twin call ftm '{"key":"ftm_dev.base","action":"get","body":{}}'
 show twin call ftm '{"key":"ftm_sdcard","action":"set","body":{"ftm_sdcardtest":{"sdcardtest":"rw"}}}'
 show twin call ftm '{"key":"ftm_i2c1","action":"get","body":{}}'
-# The board is listed to the settings service (start-up's presence probe), then its base record is written.
+# The board is listed to the settings service (as start-up's probe does) and the supply switched on,
+# then the board's base record is written and the board tested.
 show twin call Setting '{"key":"lists","action":"set","body":{"lists":["miner.ttyS0"]}}'
+show twin call hwmond '{"key":"power.all","action":"set","body":{"power":{"power_vol":"3400","power_en":"1"}}}'
 show twin call ftm '{"key":"ftm_dev.mboard","action":"set","body":{"index":1,"board_type":3,"ate_freq":1200,"ate_vol":620,"chips_num":4,"hb_sn":"KXHB245173D000001A12BK11","sn_flash_or_check":0}}'
 show twin call Setting '{"key":"hb.base","action":"get","body":{}}'
 show ftm_call '{"key":"ftm_dev.mboard","action":"get","body":{}}'
