@@ -1,0 +1,49 @@
+// Owned JSON values and typed member access: a member of another JSON type counts as missing.
+#pragma once
+
+#include <jansson.h>
+
+#include <memory>
+
+namespace ftm {
+
+struct json_release {
+	void operator()(json_t *j) const { json_decref(j); }
+};
+using json_owner = std::unique_ptr<json_t, json_release>;
+
+inline json_owner parse_json(const char *text)
+{
+	json_error_t error;
+	return json_owner(json_loads(text, 0, &error));
+}
+
+inline json_t *member_object(const json_t *parent, const char *name)
+{
+	json_t *m = json_object_get(parent, name);
+	return json_is_object(m) ? m : nullptr;
+}
+
+inline json_t *member_array(const json_t *parent, const char *name)
+{
+	json_t *m = json_object_get(parent, name);
+	return json_is_array(m) ? m : nullptr;
+}
+
+inline const char *member_string(const json_t *parent, const char *name)
+{
+	json_t *m = json_object_get(parent, name);
+	return json_is_string(m) ? json_string_value(m) : nullptr;
+}
+
+// Integer or real; a real is truncated toward zero.
+inline bool member_number(const json_t *parent, const char *name, int *value)
+{
+	json_t *m = json_object_get(parent, name);
+	if (!json_is_number(m))
+		return false;
+	*value = (int)json_number_value(m);
+	return true;
+}
+
+}  // namespace ftm

@@ -1,0 +1,95 @@
+// Key "ftm_sdcard": write a test file on the SD card and read it back.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include <vorn_envelope.h>
+
+#include "ftm_log.h"
+#include "handlers.h"
+#include "json_util.h"
+#include "unique_fd.h"
+
+namespace ftm {
+
+namespace {
+
+constexpr const char *kSdcardDir = "/mnt/sdcard";
+constexpr const char *kSdcardFile = "/mnt/sdcard/test.txt";
+constexpr const char kTestText[] = "sdcard read and write test";
+constexpr size_t kTestLen = sizeof(kTestText) - 1;
+// The controller's own flash sits on the device with this minor number: no card inserted.
+constexpr unsigned kInternalFlashMinor = 8;
+
+bool request_is_rw(const json_t *request)
+{
+	const json_t *body = member_object(request, "body");
+	const json_t *test = body ? member_object(body, "ftm_sdcardtest") : nullptr;
+	const char *mode = test ? member_string(test, "sdcardtest") : nullptr;
+	if (body == nullptr)
+		err("ftm_set_sdcard_test JSON invalid body.\n");
+	else if (test == nullptr)
+		err("ftm_set_sdcard_test JSON invalid ftm_sdcardtest.\n");
+	else if (mode == nullptr)
+		err("ftm_set_sdcard_test JSON invalid ftm_sdcard.\n");
+	return mode != nullptr && strcmp(mode, "rw") == 0;
+}
+
+bool card_mounted()
+{
+	struct stat st;
+	if (stat(kSdcardDir, &st) != 0)
+		return false;
+	err("ftm_set_sdcard_test stat %d %d %d %10ld\n", (int)major(st.st_dev), (int)minor(st.st_dev), (int)st.st_mode,
+	    (long)st.st_size);
+	if (minor(st.st_dev) == kInternalFlashMinor)
+		return false;
+	if (access(kSdcardDir, F_OK) != 0) {
+		err("ftm_set_sdcard_test fail to access /mnt/sdcard.\n");
+		return false;
+	}
+	return true;
+}
+
+bool write_and_read_back()
+{
+	unique_fd fd(open(kSdcardFile, O_RDWR | O_CREAT | O_TRUNC, 0644));
+	if (!fd.valid()) {
+		err("ftm_set_sdcard_test fail to open /mnt/sdcard/test.txt.\n");
+		return false;
+	}
+	ssize_t ret = write(fd.get(), kTestText, kTestLen);
+	if (ret < 0) {
+		err("ftm_set_sdcard_test fail to write sdcard file ret %d error %d!\n", (int)ret, errno);
+		return false;
+	}
+	char back[50] = {};
+	lseek(fd.get(), 0, SEEK_SET);
+	ret = read(fd.get(), back, sizeof(back));
+	if (ret < 0) {
+		err("ftm_set_sdcard_test fail to read sdcard file ret %d error %d!\n", (int)ret, errno);
+		return false;
+	}
+	fd.reset();
+	int diff = memcmp(back, kTestText, kTestLen);
+	if (diff != 0) {
+		err("ftm_set_sdcard_test fail to compare read buffer. %d\n", diff);
+		return false;
+	}
+	err("ftm_set_sdcard_test pass to compare read buffer.\n");
+	return true;
+}
+
+}  // namespace
+
+void ftm_set_sdcard_test(const json_t *request, char *resp, int size)
+{
+	bool pass = request_is_rw(request) && card_mounted() && write_and_read_back();
+	reply(resp, size, pass ? VORN_REPLY_OK : VORN_REFUSAL("ftm sdcard test"));
+}
+
+}  // namespace ftm
