@@ -89,7 +89,7 @@ int main(int argc, char **argv)
 		return 1;
 	}
 
-	std::string pids = t->exec("p=$(pgrep -o -x thermguard); echo $p $(pgrep -P $p -x thermguard)").out;
+	std::string pids = t->shell("p=$(pgrep -o -x thermguard); echo $p $(pgrep -P $p -x thermguard)").out;
 	int parent = 0, child = 0;
 	if (sscanf(pids.c_str(), "%d %d", &parent, &child) != 2) {
 		fprintf(stderr, "no thermguard processes: %s\n", pids.c_str());
@@ -99,14 +99,14 @@ int main(int argc, char **argv)
 	const char *names[2] = {"parent", "child"};
 	long ticks0[2];
 	for (int i = 0; i < 2; i++)
-		ticks0[i] = cpu_ticks(t->exec("cat /proc/" + std::to_string(procs[i]) + "/stat").out);
+		ticks0[i] = cpu_ticks(t->shell("cat /proc/" + std::to_string(procs[i]) + "/stat").out);
 	auto w0 = std::chrono::steady_clock::now();
 	std::this_thread::sleep_for(std::chrono::seconds(idle_seconds));
 	double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count();
 	for (int i = 0; i < 2; i++) {
 		std::string proc = "/proc/" + std::to_string(procs[i]);
-		long ticks1 = cpu_ticks(t->exec("cat " + proc + "/stat").out);
-		std::string status = t->exec("cat " + proc + "/status").out;
+		long ticks1 = cpu_ticks(t->shell("cat " + proc + "/stat").out);
+		std::string status = t->shell("cat " + proc + "/status").out;
 		double cpu_pct = 100.0 * (double)(ticks1 - ticks0[i]) / (double)sysconf(_SC_CLK_TCK) / wall;
 		printf("thermguard %s idle: VmRSS %ld KiB, VmHWM %ld KiB, CPU %.2f %% over %.0f s of polling\n", names[i],
 		       field_kib(status, "VmRSS"), field_kib(status, "VmHWM"), cpu_pct, wall);

@@ -20,14 +20,14 @@ protected:
 		return o;
 	}
 
-	bool on_bus(const std::string &object) { return twin().exec("ubus -t 1 list " + object, 3000).status == 0; }
+	bool on_bus(const std::string &object) { return twin().shell("ubus -t 1 list " + object, 3000).status == 0; }
 
 	bool wait_on_bus(const std::string &object, int timeout_ms)
 	{
 		for (int waited = 0; waited < timeout_ms; waited += 200) {
 			if (on_bus(object))
 				return true;
-			twin().exec("sleep 0.2", 2000);
+			twin().shell("sleep 0.2", 2000);
 		}
 		return false;
 	}
@@ -42,9 +42,9 @@ TEST_F(BusOnTwin, ADeadUbusdIsStartedAgainAndTheServicesComeBackWithTheirData)
 	ASSERT_EQ(twin().call("Setting", kPoolsSet), R"({"code": 0, "error": "ok", "body": {} })");
 
 	// The daemon's pid inside the twin, from /proc.
-	auto ubusd = twin().exec("for p in /proc/[0-9]*; do [ \"$(cat $p/comm 2>/dev/null)\" = ubusd ] && echo ${p#/proc/}; done");
+	auto ubusd = twin().shell("for p in /proc/[0-9]*; do [ \"$(cat $p/comm 2>/dev/null)\" = ubusd ] && echo ${p#/proc/}; done");
 	ASSERT_FALSE(ubusd.out.empty());
-	ASSERT_EQ(twin().exec("kill -9 " + ubusd.out).status, 0);
+	ASSERT_EQ(twin().shell("kill -9 " + ubusd.out).status, 0);
 
 	// Both services see the bus go, finish their loop and exit cleanly; the supervisor starts them again.
 	EXPECT_TRUE(twin().wait_log("hwmond: exit.", 10000));
@@ -61,11 +61,11 @@ TEST_F(BusOnTwin, ADeadUbusdIsStartedAgainAndTheServicesComeBackWithTheirData)
 
 TEST_F(BusOnTwin, AServiceWhoseObjectIsTakenSaysWhyAndEnds)
 {
-	auto hwmond = twin().exec("kx_hwmond", 10000);
+	auto hwmond = twin().shell("kx_hwmond", 10000);
 	EXPECT_EQ(hwmond.status, 255) << "never serves off the bus";
 	EXPECT_TRUE(twin().wait_log("Error: failed to register object hwmond: Invalid argument", 2000));
 
-	auto cfgsvc = twin().exec("cfgsvc", 10000);
+	auto cfgsvc = twin().shell("cfgsvc", 10000);
 	EXPECT_EQ(cfgsvc.status, 255);
 	EXPECT_TRUE(twin().wait_log("Error: failed to register object Setting: Invalid argument", 2000));
 
@@ -95,8 +95,8 @@ TEST_F(BusOnTwin, EveryServiceAnswersThePlatformsToolThroughEitherDaemon)
 			for (char c : request)
 				quoted += (c == '"' || c == '\\') ? std::string("\\") + c : std::string(1, c);
 			std::string args = " call " + object + " transfer '{\"sendmsg\":\"" + quoted + "\"}'";
-			auto theirs = twin().exec(platform + "/bin/ubus" + args);
-			auto ours = twin().exec("ubus" + args);
+			auto theirs = twin().shell(platform + "/bin/ubus" + args);
+			auto ours = twin().shell("ubus" + args);
 			EXPECT_EQ(theirs.status, 0) << daemon << args << theirs.err;
 			EXPECT_NE(theirs.out.find("\"resp\": \"{"), std::string::npos) << daemon << args << theirs.out;
 			EXPECT_EQ(ours.out, theirs.out) << daemon << args;
@@ -106,12 +106,12 @@ TEST_F(BusOnTwin, EveryServiceAnswersThePlatformsToolThroughEitherDaemon)
 	both_tools_agree("our ubusd:");
 
 	// The twin starts /usr/bin/ubusd again when it dies: put the platform's in its place.
-	auto ubusd = twin().exec("for p in /proc/[0-9]*; do [ \"$(cat $p/comm 2>/dev/null)\" = ubusd ] && echo ${p#/proc/}; done");
+	auto ubusd = twin().shell("for p in /proc/[0-9]*; do [ \"$(cat $p/comm 2>/dev/null)\" = ubusd ] && echo ${p#/proc/}; done");
 	ASSERT_FALSE(ubusd.out.empty());
-	ASSERT_EQ(twin().exec("mount --bind " + platform + "/sbin/ubusd /usr/bin/ubusd && kill -9 " + ubusd.out).status, 0);
+	ASSERT_EQ(twin().shell("mount --bind " + platform + "/sbin/ubusd /usr/bin/ubusd && kill -9 " + ubusd.out).status, 0);
 	ASSERT_TRUE(wait_on_bus("hwmond", 30000));
 	ASSERT_TRUE(wait_on_bus("Setting", 30000));
-	auto maps = twin().exec("for p in /proc/[0-9]*; do [ \"$(cat $p/comm 2>/dev/null)\" = ubusd ] && cat $p/maps; done");
+	auto maps = twin().shell("for p in /proc/[0-9]*; do [ \"$(cat $p/comm 2>/dev/null)\" = ubusd ] && cat $p/maps; done");
 	ASSERT_NE(maps.out.find(platform + "/lib/libubox.so"), std::string::npos) << "the platform's ubusd runs";
 	both_tools_agree("platform ubusd:");
 }

@@ -103,13 +103,13 @@ class CoreThreshold : public CoreTest {
 protected:
 	void restart_with(const std::string &threshold)
 	{
-		twin().exec("supervisorctl stop kx_ftm; pkill -x kx_ftm; while pidof kx_ftm; do sleep 0.1; done");
-		twin().exec("setsid kx_ftm " + threshold + " > /run/kxsim/logs/kx_ftm_" + threshold +
+		twin().shell("supervisorctl stop kx_ftm; pkill -x kx_ftm; while pidof kx_ftm; do sleep 0.1; done");
+		twin().shell("setsid kx_ftm " + threshold + " > /run/kxsim/logs/kx_ftm_" + threshold +
 			    ".out 2>&1 < /dev/null &");
 		ASSERT_TRUE(twin().wait_log("CORE_CNT_BENCH: " + threshold, 10000));
 		ASSERT_TRUE(twin().wait_log("ftm: running... ", 10000));
-		for (int i = 0; i < 50 && twin().exec("ubus list ftm").status != 0; i++)
-			twin().exec("sleep 0.1");
+		for (int i = 0; i < 50 && twin().shell("ubus list ftm").status != 0; i++)
+			twin().shell("sleep 0.1");
 	}
 };
 
@@ -197,7 +197,7 @@ TEST_F(CoreTest, MissingTemperaturesOrBoardListAreReportedAsSuch)
 	// "hwmond" goes away while the board is under test: the board is still tested, but the core test
 	// answers that it has no board info.
 	const size_t writes_before = twin().gpio_record().size();
-	twin().exec("ubus -t 60 call ftm transfer '{\"sendmsg\":\"{\\\"key\\\":\\\"ftm_dev.mboard\\\",\\\"action\\\":"
+	twin().shell("ubus -t 60 call ftm transfer '{\"sendmsg\":\"{\\\"key\\\":\\\"ftm_dev.mboard\\\",\\\"action\\\":"
 		    "\\\"get\\\",\\\"body\\\":{}}\"}' > /tmp/core_test.out 2>&1 &");
 	bool powered = false;
 	for (int i = 0; i < 200 && !powered; i++) {
@@ -205,16 +205,16 @@ TEST_F(CoreTest, MissingTemperaturesOrBoardListAreReportedAsSuch)
 		for (size_t w = writes_before; w < writes.size(); w++)
 			powered = powered || (writes[w].line == 50 && writes[w].file == "value" && writes[w].value == "1");
 		if (!powered)
-			twin().exec("sleep 0.05");
+			twin().shell("sleep 0.05");
 	}
 	ASSERT_TRUE(powered);
-	twin().exec("supervisorctl stop kx_hwmond");
-	ASSERT_EQ(twin().exec("while ! grep -q resp /tmp/core_test.out; do sleep 0.1; done", 60000).status, 0);
+	twin().shell("supervisorctl stop kx_hwmond");
+	ASSERT_EQ(twin().shell("while ! grep -q resp /tmp/core_test.out; do sleep 0.1; done", 60000).status, 0);
 	EXPECT_NE(twin().read_file("/tmp/core_test.out").find("Can not get mboard info"), std::string::npos)
 		<< twin().read_file("/tmp/core_test.out");
 	EXPECT_TRUE(twin().wait_log("CN:1 core ok: 5600, core ng: 160 ", 2000));
 	// Without "Setting" there is no board list: the core test answers nothing, not an earlier reply.
-	twin().exec("supervisorctl stop cfgsvc");
+	twin().shell("supervisorctl stop cfgsvc");
 	EXPECT_EQ(ftm("ftm_dev.mboard", "get"), "");
 	EXPECT_TRUE(twin().wait_log("JSON invalid body:  ", 2000));
 }

@@ -84,7 +84,7 @@ TEST_F(Mainboard, SdCardIsWrittenAndReadBackUnlessReadOnly)
 	EXPECT_EQ(ftm("ftm_sdcard", "set", R"({"ftm_sdcardtest":{"sdcardtest":"ro"}})"), refusal("ftm sdcard test"));
 	EXPECT_EQ(ftm("ftm_sdcard", "set", R"({"ftm_sdcardtest":"rw"})"), refusal("ftm sdcard test"));
 
-	ASSERT_EQ(twin().exec("mount -o remount,ro /mnt/sdcard").status, 0);
+	ASSERT_EQ(twin().shell("mount -o remount,ro /mnt/sdcard").status, 0);
 	EXPECT_EQ(ftm("ftm_sdcard", "set", rw), refusal("ftm sdcard test"));
 	EXPECT_TRUE(twin().wait_log("ftm_set_sdcard_test fail to open /mnt/sdcard/test.txt.", 2000));
 }
@@ -93,7 +93,7 @@ TEST_F(Mainboard, I2cSensorWordIsReadUnlessTheAdapterIsMissing)
 {
 	EXPECT_EQ(ftm("ftm_i2c1", "get"), kOk);
 	EXPECT_TRUE(twin().wait_log("get_i2c1_temp success to read slave device 72 register 0 ret 6400.", 2000));
-	ASSERT_EQ(twin().exec("rm /dev/i2c-1").status, 0);
+	ASSERT_EQ(twin().shell("rm /dev/i2c-1").status, 0);
 	EXPECT_EQ(ftm("ftm_i2c1", "get"), R"({"code": -22, "error": "i2c1 test fail", "body": {} })");
 	EXPECT_TRUE(twin().wait_log("get_i2c1_temp fail to open i2c adapter /dev/i2c-1.", 2000));
 }

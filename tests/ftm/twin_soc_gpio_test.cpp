@@ -20,7 +20,7 @@ protected:
 		o.programs = {"kx_hwmond"};  // exports the hash-board enable lines 50, 51, 106, 107
 		return o;
 	}
-	std::string run(const std::string &args) { return twin().exec(std::string(SOC_GPIO_TOOL) + " " + args).out; }
+	std::string run(const std::string &args) { return twin().shell(std::string(SOC_GPIO_TOOL) + " " + args).out; }
 };
 
 TEST_F(SocGpio, RequestModesDecideWhoUnexports)

@@ -34,7 +34,7 @@ class NoPsu : public DiscoveryTest {
 
 TEST_F(NoPsu, EveryPowerValueIsEmptyAndWritesOnlyReportTheAbsence)
 {
-	twin().exec("rm -f /userdata/psu.info");
+	twin().shell("rm -f /userdata/psu.info");
 	start_hwmond();
 	std::string reply = twin().call("hwmond", request("power.all", "get"));
 	EXPECT_EQ(reply.size(), 329u) << reply;
@@ -63,8 +63,8 @@ TEST_F(NoPsu, EveryPowerValueIsEmptyAndWritesOnlyReportTheAbsence)
 
 TEST_F(DiscoveryTest, PsuOnHwmonZeroIsFoundButNeverUsed)
 {
-	twin().exec("rm -f /userdata/psu.info");
-	ASSERT_EQ(twin().exec("mkdir -p /sys/class/hwmon/hwmon0 && echo 3400 > /sys/class/hwmon/hwmon0/vol && "
+	twin().shell("rm -f /userdata/psu.info");
+	ASSERT_EQ(twin().shell("mkdir -p /sys/class/hwmon/hwmon0 && echo 3400 > /sys/class/hwmon/hwmon0/vol && "
 			      "echo ZERO-PSU > /sys/class/hwmon/hwmon0/power_model && echo 3400 > /sys/class/hwmon/hwmon0/vol_out1")
 			  .status,
 		  0);
@@ -83,9 +83,9 @@ TEST_F(DiscoveryTest, PsuOnHwmonZeroIsFoundButNeverUsed)
 TEST_F(DiscoveryTest, FansAtHwmonTwoAndFiveBecomeInletAndOutlet)
 {
 	for (int n : hwmon_with(twin(), "pwm1"))
-		twin().exec("rm -f " + hwmon_path(n, "pwm1"));
+		twin().shell("rm -f " + hwmon_path(n, "pwm1"));
 	// hwmon2 keeps the twin's fan behind it; hwmon5 is a bare attribute that nothing rewrites.
-	ASSERT_EQ(twin().exec("mkdir -p /sys/class/hwmon/hwmon5 && echo 0 > /sys/class/hwmon/hwmon5/pwm1 && "
+	ASSERT_EQ(twin().shell("mkdir -p /sys/class/hwmon/hwmon5 && echo 0 > /sys/class/hwmon/hwmon5/pwm1 && "
 			      "echo 15 > /sys/class/hwmon/hwmon5/pwm_user && echo 0 > /sys/class/hwmon/hwmon2/pwm1")
 			  .status,
 		  0);
@@ -150,12 +150,12 @@ TEST_F(FirstEepromMissing, ItsReadsAreEmptyAndTheOtherStillWorks)
 TEST_F(DiscoveryTest, FailedGpioExportSkipsTheRemainingLinesAndLaterSetsFailQuietly)
 {
 	// Blue is already exported; the export file then refuses every write.
-	ASSERT_EQ(twin().exec("echo 1 > /sys/class/gpio/export").status, 0);
+	ASSERT_EQ(twin().shell("echo 1 > /sys/class/gpio/export").status, 0);
 	for (int i = 0; i < 50 && !twin().file_exists("/sys/class/gpio/gpio1/direction"); i++)
 		std::this_thread::sleep_for(std::chrono::milliseconds(100));
 	ASSERT_TRUE(twin().file_exists("/sys/class/gpio/gpio1/direction"));
 	ASSERT_FALSE(twin().file_exists("/sys/class/gpio/gpio2/direction"));
-	ASSERT_EQ(twin().exec("rm -f /sys/class/gpio/export && mkdir /sys/class/gpio/export").status, 0);
+	ASSERT_EQ(twin().shell("rm -f /sys/class/gpio/export && mkdir /sys/class/gpio/export").status, 0);
 	start_hwmond();
 	std::string logs = twin().logs();
 	auto count = [&](const std::string &needle) {

@@ -166,7 +166,7 @@ TEST_F(PowerFans, FanDutyWritesBothFansAndAFailedWriteIsRefused)
 			       attr(twin(), hwmon_path(fans[0], "pwm1")) + "\",\"outlet\":\"3900\"}}}");
 
 	// The outlet fan's attribute now refuses writes: the inlet keeps its new duty.
-	ASSERT_EQ(twin().exec("rm -f " + hwmon_path(fans[1], "pwm1") + " && ln -s /dev/full " + hwmon_path(fans[1], "pwm1"))
+	ASSERT_EQ(twin().shell("rm -f " + hwmon_path(fans[1], "pwm1") + " && ln -s /dev/full " + hwmon_path(fans[1], "pwm1"))
 			  .status,
 		  0);
 	EXPECT_EQ(duty("45", "75"), refusal("fans duty"));

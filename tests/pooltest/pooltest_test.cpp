@@ -41,11 +41,11 @@ TEST_F(PooltestWithService, PrintsEveryReplyAndItsSetIsRefused)
 	for (int i = 0; i < 100 && reply.empty(); ++i) {
 		reply = twin().call("Setting", set_before, 5);
 		if (reply.empty())
-			twin().exec("sleep 0.1");
+			twin().shell("sleep 0.1");
 	}
 	ASSERT_EQ(reply, "{\"code\": 0, \"error\": \"ok\", \"body\": {} }");
 
-	const twin::ExecResult run = twin().exec("/usr/bin/pooltest");
+	const twin::ExecResult run = twin().shell("/usr/bin/pooltest");
 	EXPECT_EQ(run.status, 0);
 	const std::vector<std::string> lines = lines_of(run.out);
 	ASSERT_EQ(lines.size(), 5u) << run.out;
@@ -71,7 +71,7 @@ class PooltestWithoutService : public twin::TwinTest {};
 
 TEST_F(PooltestWithoutService, EveryStepFailsAndShowsTheInitialBuffer)
 {
-	const twin::ExecResult run = twin().exec("/usr/bin/pooltest");
+	const twin::ExecResult run = twin().shell("/usr/bin/pooltest");
 	EXPECT_EQ(run.status, 0);
 	const std::vector<std::string> lines = lines_of(run.out);
 	ASSERT_EQ(lines.size(), 5u) << run.out;
@@ -86,7 +86,7 @@ TEST_F(PooltestWithoutService, WithoutBusDaemonItReportsAndExitsWithMinusOne)
 {
 	// A private mount namespace inside the twin hides the daemon's socket.
 	const twin::ExecResult run =
-		twin().exec("unshare -m sh -c 'mount -t tmpfs none /var/run/ubus && exec /usr/bin/pooltest'");
+		twin().shell("unshare -m sh -c 'mount -t tmpfs none /var/run/ubus && exec /usr/bin/pooltest'");
 	EXPECT_EQ(run.status, 255) << run.out << run.err;
 	EXPECT_NE(run.out.find("Error: failed to initialize vorn! "), std::string::npos) << run.out;
 	EXPECT_EQ(run.out.find("ret: "), std::string::npos);

@@ -82,7 +82,7 @@ TEST_F(ResetKeyWithSettings, ReleasedStuckButtonStopsReportsAndAHoldRestoresTheF
 	ASSERT_TRUE(twin().start_program("resetkeyd"));
 	ASSERT_TRUE(wait_lines(twin(), "wait for interrupt.", 1, 5000));
 	twin().call("Setting", R"({"key":"pools","action":"set","body":{"pools_data":[{"url":"u","user":"w","pass":"x"}]}})");
-	ASSERT_EQ(twin().exec("echo old > /tmp/messages; echo old > /tmp/messages.0").status, 0);
+	ASSERT_EQ(twin().shell("echo old > /tmp/messages; echo old > /tmp/messages.0").status, 0);
 	EXPECT_EQ(twin().control("press 5600"), "ok");
 	ASSERT_TRUE(wait_lines(twin(), "read reset_uio start", 1, 5000));
 	EXPECT_EQ(twin().read_file(kPingsIgnored), "1\n");

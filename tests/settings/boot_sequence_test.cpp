@@ -92,13 +92,13 @@ protected:
 		return texts(twin().commands());
 	}
 
-	std::string hostname() { return twin().exec("hostname").out; }
+	std::string hostname() { return twin().shell("hostname").out; }
 
 	// The root password in the twin's shadow file checks against `password`.
 	bool root_password_is(const std::string &password)
 	{
 		twin().write_file("/tmp/expected.pw", password);
-		const auto check = twin().exec(
+		const auto check = twin().shell(
 			"perl -e 'open P, \"/tmp/expected.pw\"; my $p = <P>; open S, \"/etc/shadow\";"
 			" while (<S>) { my @f = split /:/; print crypt($p, $f[1]) eq $f[1] ? \"yes\" : \"no\""
 			" if $f[0] eq \"root\" }'");
@@ -209,7 +209,7 @@ class VoltageOutOfRangeBoot : public Boot {
 	std::string machine() const override { return R"({"boards": [{"cn": 1, "oc1_vol": 700}], "etc_version": null})"; }
 	void prepare() override
 	{
-		ASSERT_EQ(twin().exec("sqlite3 /userdata/cfgsvc.db \"CREATE TABLE SETTING(ID INT PRIMARY KEY NOT NULL,"
+		ASSERT_EQ(twin().shell("sqlite3 /userdata/cfgsvc.db \"CREATE TABLE SETTING(ID INT PRIMARY KEY NOT NULL,"
 				      "DEV_MODE INT NOT NULL); INSERT INTO SETTING (ID,DEV_MODE) VALUES (1, 101);\"")
 				  .status,
 			  0);

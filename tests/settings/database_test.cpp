@@ -23,7 +23,7 @@ protected:
 
 TEST_P(DatabaseStart, FirstStartOnEmptyUserdataCreatesFactoryTables)
 {
-	twin().exec("rm -f /userdata/cfgsvc.db*");
+	twin().shell("rm -f /userdata/cfgsvc.db*");
 	start_service();
 	EXPECT_EQ(sql("SELECT * FROM SOURCE_POOLS ORDER BY ID;"), "1|||\n2|||\n3|||\n");
 	EXPECT_EQ(sql("SELECT * FROM POOLS ORDER BY ID;"), "1|||\n2|||\n3|||\n");
@@ -45,7 +45,7 @@ TEST_P(DatabaseStart, FirstStartOnEmptyUserdataCreatesFactoryTables)
 
 TEST_P(DatabaseStart, PoolsWithoutFactoryCopyAreKeptAndServed)
 {
-	twin().exec("rm -f /userdata/cfgsvc.db*");
+	twin().shell("rm -f /userdata/cfgsvc.db*");
 	sql("CREATE TABLE POOLS(ID INT, URL TEXT, USER TEXT, PASS TEXT);"
 	    "INSERT INTO POOLS VALUES (1,'kept.1','w1','p1'),(2,'kept.2','w2','p2'),(3,'kept.3','w3','p3');");
 	start_service();
@@ -59,7 +59,7 @@ TEST_P(DatabaseStart, PoolsWithoutFactoryCopyAreKeptAndServed)
 
 TEST_P(DatabaseStart, StoredModeIsLoaded)
 {
-	twin().exec("rm -f /userdata/cfgsvc.db*");
+	twin().shell("rm -f /userdata/cfgsvc.db*");
 	start_service();
 	sql("UPDATE SETTING SET DEV_MODE = 101 WHERE ID = 1;");
 	restart_service();
@@ -83,7 +83,7 @@ TEST_P(DatabaseStart, FileWithADamagedTableIsMovedAsideToo)
 {
 	// A real database whose first table page is overwritten: the header still
 	// reads as SQLite, only the integrity check finds the damage.
-	twin().exec("rm -f /userdata/cfgsvc.db*");
+	twin().shell("rm -f /userdata/cfgsvc.db*");
 	start_service();
 	ASSERT_EQ(setting(pools_set({{"lost.with.the.file", "w", "p"}})), kOk);
 	ASSERT_TRUE(twin().stop_program(GetParam()));
@@ -102,8 +102,8 @@ TEST_P(DatabaseStart, FileWithADamagedTableIsMovedAsideToo)
 
 TEST_P(DatabaseStart, MissingUserdataEndsTheProgramWithStatusZero)
 {
-	twin().exec("rm -rf /userdata");
-	const twin::ExecResult run = twin().exec(std::string("/usr/bin/") + GetParam(), 10000);
+	twin().shell("rm -rf /userdata");
+	const twin::ExecResult run = twin().shell(std::string("/usr/bin/") + GetParam(), 10000);
 	EXPECT_EQ(run.status, 0);
 	EXPECT_NE(run.err.find("Can't open database: "), std::string::npos) << run.err;
 	EXPECT_TRUE(twin().call("Setting", "{\"key\":\"lists\",\"action\":\"get\"}", 2).empty());

@@ -129,7 +129,7 @@ TEST_P(DevIdentity, PowerAckRebootsAfterSuccessAndLightsTheStatusLinesAfterFailu
 	EXPECT_TRUE(commands_since_boot().empty());
 
 	// The hardware monitor exports the LED lines on the board; here the test does.
-	ASSERT_EQ(twin().exec("echo 1 > /sys/class/gpio/export; echo 2 > /sys/class/gpio/export").status, 0);
+	ASSERT_EQ(twin().shell("echo 1 > /sys/class/gpio/export; echo 2 > /sys/class/gpio/export").status, 0);
 	// Integer members count by their low 32 bits: 4294967295 is -1, 4294967296 is 0.
 	EXPECT_EQ(setting(request("dev.power", "ack", "{\"upgrade\":-1}")), kOk);
 	EXPECT_EQ(setting(request("dev.power", "ack", "{\"upgrade\":4294967295}")), kOk);

@@ -122,7 +122,7 @@ TEST_P(GpioLines, ResetPulseHoldsTheLineLowThreeSecondsThenWaits)
 TEST_P(GpioLines, StatusLinesAreInvertedAndLevelTwoWritesNothing)
 {
 	EXPECT_EQ(result("status 0 0"), "ret=-1") << "gpio1 not exported yet: no direction file";
-	ASSERT_EQ(twin().exec("echo 1 > /sys/class/gpio/export").status, 0);
+	ASSERT_EQ(twin().shell("echo 1 > /sys/class/gpio/export").status, 0);
 	EXPECT_EQ(result("status 0 0"), "ret=0");
 	EXPECT_EQ(result("status 0 1"), "ret=0");
 	EXPECT_EQ(result("status 0 2"), "ret=0");
@@ -219,7 +219,7 @@ protected:
 	{
 		ToolScenario::SetUp();
 		answer("{\"code\": 0, \"error\": \"ok\", \"body\": {} }");
-		twin().exec(hw_tool(GetParam()) + " fake-hwmond /tmp/hwmond.reply /tmp/hwmond.requests > /tmp/fake.out 2>&1 &");
+		twin().shell(hw_tool(GetParam()) + " fake-hwmond /tmp/hwmond.reply /tmp/hwmond.requests > /tmp/fake.out 2>&1 &");
 		for (int i = 0; i < 100 && twin().read_file("/tmp/fake.out").find("ready") == std::string::npos; ++i)
 			std::this_thread::sleep_for(std::chrono::milliseconds(20));
 		ASSERT_NE(twin().read_file("/tmp/fake.out").find("ready"), std::string::npos);

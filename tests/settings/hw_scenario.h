@@ -156,7 +156,7 @@ protected:
 	// Runs the helper inside the twin; its stdout (the result line comes last).
 	twin::ExecResult tool(const std::string &args, int timeout_ms = 20000)
 	{
-		return twin().exec(hw_tool(GetParam()) + " " + args, timeout_ms);
+		return twin().shell(hw_tool(GetParam()) + " " + args, timeout_ms);
 	}
 
 	// The helper's last stdout line, e.g. "ret=8 value=0x00001234".

@@ -132,7 +132,7 @@ TEST_P(Pools, AcknowledgedSetSurvivesRestartAndKill)
 	EXPECT_EQ(setting(kGet), pools_reply(kPoolsA));
 
 	ASSERT_EQ(setting(pools_set({{"after.kill", "w", "p"}})), kOk);
-	twin().exec(std::string("kill -9 $(pidof ") + GetParam() + ")");
+	twin().shell(std::string("kill -9 $(pidof ") + GetParam() + ")");
 	// The supervisor brings the service back by itself, as on the board.
 	ASSERT_TRUE(wait_served());
 	EXPECT_EQ(setting(kGet), pools_reply({{"after.kill", "w", "p"}, kPoolsA[1], kPoolsA[2]}));
@@ -150,7 +150,7 @@ TEST_P(Pools, CleanRestoresFactoryPoolsWithoutContactingMiners)
 	EXPECT_TRUE(twin().wait_log("clean table POOLS done", 2000));
 	EXPECT_EQ(setting(kGet), pools_reply(kEmptyPools));
 	EXPECT_EQ(sql("SELECT * FROM POOLS ORDER BY ID;"), "1|||\n2|||\n3|||\n");
-	twin().exec("sleep 0.3");
+	twin().shell("sleep 0.3");
 	EXPECT_EQ(twin().miner_requests(0).size(), 1u);
 	EXPECT_EQ(twin().miner_requests(1).size(), 1u);
 
@@ -238,12 +238,12 @@ TEST_P(Pools, RefusedSetOrCleanChangesNothing)
 	EXPECT_EQ(sql("SELECT * FROM POOLS ORDER BY ID;"), stored);
 
 	// A clean while another writer holds the file answers the first error.
-	twin().exec("{ echo 'BEGIN IMMEDIATE;'; echo \"SELECT 'locked';\"; sleep 60; } 2>/dev/null | "
+	twin().shell("{ echo 'BEGIN IMMEDIATE;'; echo \"SELECT 'locked';\"; sleep 60; } 2>/dev/null | "
 		    "sqlite3 /userdata/cfgsvc.db >/tmp/lock.out 2>&1 & echo $! >/tmp/lock.pid");
 	for (int i = 0; i < 100 && twin().read_file("/tmp/lock.out").find("locked") == std::string::npos; ++i)
-		twin().exec("sleep 0.05");
+		twin().shell("sleep 0.05");
 	EXPECT_EQ(setting(kClean), refusal("SQL error: database is locked"));
-	twin().exec("pid=$(cat /tmp/lock.pid); kill $pid; for i in $(seq 100); do kill -0 $pid 2>/dev/null || break; "
+	twin().shell("pid=$(cat /tmp/lock.pid); kill $pid; for i in $(seq 100); do kill -0 $pid 2>/dev/null || break; "
 		    "sleep 0.05; done");
 
 	// A clean whose re-create fails after the drop keeps POOLS whole.

@@ -161,12 +161,12 @@ class LogStreams : public twin::TwinTest, public ::testing::WithParamInterface<c
 TEST_P(LogStreams, ErrorsGoToStandardErrorOthersToStandardOutputAllToSyslog)
 {
 	const std::string program = GetParam();
-	ASSERT_EQ(twin().exec("/usr/bin/" + program + " >/tmp/cfgsvc.out 2>/tmp/cfgsvc.err </dev/null &").status, 0);
+	ASSERT_EQ(twin().shell("/usr/bin/" + program + " >/tmp/cfgsvc.out 2>/tmp/cfgsvc.err </dev/null &").status, 0);
 	bool served = false;
 	for (int i = 0; i < 100 && !served; ++i) {
 		served = !twin().call("Setting", "{\"key\":\"lists\",\"action\":\"get\"}", 5).empty();
 		if (!served)
-			twin().exec("sleep 0.1");
+			twin().shell("sleep 0.1");
 	}
 	ASSERT_TRUE(served);
 	EXPECT_EQ(twin().call("Setting", "{\"key\":\"stream.key\",\"action\":\"get\"}"), refusal("Unsupport key"));
@@ -185,9 +185,9 @@ TEST_P(LogStreams, ErrorsGoToStandardErrorOthersToStandardOutputAllToSyslog)
 	EXPECT_TRUE(twin().wait_log("__setting_server parse :{\"key\":\"stream.key\"", 3000));
 
 	// Ending the loop runs the exit steps.
-	twin().exec("kill -TERM $(pidof " + program + ")");
+	twin().shell("kill -TERM $(pidof " + program + ")");
 	for (int i = 0; i < 50 && twin().read_file("/tmp/cfgsvc.err").find("cfgsvc: exit!") == std::string::npos; ++i)
-		twin().exec("sleep 0.1");
+		twin().shell("sleep 0.1");
 	EXPECT_NE(twin().read_file("/tmp/cfgsvc.err").find("cfgsvc: exit!"), std::string::npos);
 }
 

@@ -131,7 +131,7 @@ class ProbeSignalled : public Probe {
 
 TEST_P(ProbeSignalled, ASignalDuringTheWaitDoesNotEndTheProbe)
 {
-	const twin::ExecResult run = twin().exec(hw_tool(GetParam()) +
+	const twin::ExecResult run = twin().shell(hw_tool(GetParam()) +
 						 " probe /dev/ttyS0 > /tmp/probe.out 2>/tmp/probe.err & pid=$!; "
 						 "sleep 0.3; kill -USR1 $pid; wait $pid; cat /tmp/probe.out");
 	EXPECT_NE(run.out.find("ret=8 value=0x0000004D"), std::string::npos) << run.out;

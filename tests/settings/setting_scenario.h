@@ -109,7 +109,7 @@ protected:
 		for (int i = 0; i < tries; ++i) {
 			if (!twin().call("Setting", "{\"key\":\"lists\",\"action\":\"get\"}", 5).empty())
 				return true;
-			twin().exec("sleep 0.1");
+			twin().shell("sleep 0.1");
 		}
 		return false;
 	}
@@ -163,7 +163,7 @@ protected:
 	// Rows of a query on the service's database, run with the sqlite3 tool inside the twin.
 	std::string sql(const std::string &statement)
 	{
-		return twin().exec("sqlite3 /userdata/cfgsvc.db \"" + statement + "\"").out;
+		return twin().shell("sqlite3 /userdata/cfgsvc.db \"" + statement + "\"").out;
 	}
 
 	std::size_t boot_commands_ = 0;

@@ -133,16 +133,16 @@ inline std::string boards_reply(const std::string (&inlet)[4], const std::string
 inline void start_fake_hwmond(twin::Twin &t, const std::vector<std::pair<std::string, std::string>> &replies,
 			      double speed = 0)
 {
-	t.exec(std::string("mkdir -p ") + kFakeDir);
+	t.shell(std::string("mkdir -p ") + kFakeDir);
 	for (const auto &r : replies)
 		t.write_file(std::string(kFakeDir) + "/" + r.first, r.second);
 	std::string env;
 	if (speed > 0)
 		env = "LD_PRELOAD=/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1 FAKETIME='+0 x" +
 		      std::to_string(speed) + "' ";
-	t.exec(std::string("(while [ ! -e ") + kFakeDir + "/stop ]; do " + env + FAKE_HWMOND + " " + kFakeDir +
+	t.shell(std::string("(while [ ! -e ") + kFakeDir + "/stop ]; do " + env + FAKE_HWMOND + " " + kFakeDir +
 	       "; done) >/tmp/fakehw.out 2>&1 &");
-	for (int i = 0; i < 100 && t.exec("ubus list hwmond").status != 0; i++)
+	for (int i = 0; i < 100 && t.shell("ubus list hwmond").status != 0; i++)
 		std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 

@@ -45,7 +45,7 @@ TEST_F(Watch, StoppedHwmondIsReportedMissing)
 // A frozen hwmond is still in the process list; each transfer waits out its 10 s.
 TEST_F(Watch, FrozenHwmondIsReportedPresent)
 {
-	ASSERT_EQ(twin().exec("kill -STOP $(pidof kx_hwmond)").status, 0);
+	ASSERT_EQ(twin().shell("kill -STOP $(pidof kx_hwmond)").status, 0);
 	expect_one_reboot_after_five(
 		"kx_hwmond is available, but ubus still failed, reboot will take place immediately to try to recover",
 		60000);
@@ -53,16 +53,16 @@ TEST_F(Watch, FrozenHwmondIsReportedPresent)
 	long gap = program_time(errors[2]) - program_time(errors[1]);
 	EXPECT_GE(gap, 11);  // the 10 s time-out, then the 1 s poll wait
 	EXPECT_LE(gap, 13);
-	twin().exec("kill -CONT $(pidof kx_hwmond)");
+	twin().shell("kill -CONT $(pidof kx_hwmond)");
 }
 
 TEST_F(Watch, KilledChildIsForkedAgain)
 {
-	std::string pids = twin().exec("p=$(pgrep -o -x thermguard); echo $p $(pgrep -P $p -x thermguard)").out;
+	std::string pids = twin().shell("p=$(pgrep -o -x thermguard); echo $p $(pgrep -P $p -x thermguard)").out;
 	int parent = 0, child = 0;
 	ASSERT_EQ(sscanf(pids.c_str(), "%d %d", &parent, &child), 2) << pids;
 	size_t before = guard_lines(twin()).size();
-	ASSERT_EQ(twin().exec("kill -9 " + std::to_string(child)).status, 0);
+	ASSERT_EQ(twin().shell("kill -9 " + std::to_string(child)).status, 0);
 	ASSERT_TRUE(wait_guard(twin(), "child process exited due to signal 9", 1, 10000));
 	ASSERT_TRUE(wait_guard(twin(), "Child process started with PID = ", 2, 10000));
 	ASSERT_TRUE(wait_guard(twin(), "ubus initialization success", 2, 5000));
@@ -80,7 +80,7 @@ TEST_F(Watch, KilledChildIsForkedAgain)
 	EXPECT_LE(refork, 12);
 	int again = atoi(started.c_str() + started.find("PID = ") + 6);
 	EXPECT_NE(again, child);
-	std::string now = twin().exec("pgrep -P " + std::to_string(parent) + " -x thermguard").out;
+	std::string now = twin().shell("pgrep -P " + std::to_string(parent) + " -x thermguard").out;
 	EXPECT_EQ(atoi(now.c_str()), again);
 }
 
@@ -98,7 +98,7 @@ TEST(NoBus, FiveStartAttemptsThenPollsWithoutAConnection)
 	o.faketime = {"thermguard"};
 	o.faketime_speed = 20;
 	std::unique_ptr<twin::Twin> t = twin::Twin::boot(o);
-	ASSERT_EQ(t->exec("kill $(pidof ubusd)").status, 0);
+	ASSERT_EQ(t->shell("kill $(pidof ubusd)").status, 0);
 	ASSERT_TRUE(t->start_program("thermguard"));
 	ASSERT_TRUE(wait_guard(*t, "kx_hwmond is not available", 1, 30000));
 	std::vector<std::string> lines = guard_lines(*t);

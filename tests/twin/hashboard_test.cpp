@@ -41,9 +41,9 @@ TEST_F(HashBoard, AnswersOnlyWhenPresentEnabledAndPowered) {
   EXPECT_EQ(serial(twin(), "/dev/ttyS1", 2500000, 8, 200, kReadChip0), "") << "enable line low";
   enable_line(twin(), 51, 1);
   EXPECT_EQ(serial(twin(), "/dev/ttyS1", 2500000, 8, 500, kReadChip0), kChip0Reply);
-  twin().exec("echo 0 > /sys/class/hwmon/hwmon1/on");
+  twin().shell("echo 0 > /sys/class/hwmon/hwmon1/on");
   EXPECT_EQ(serial(twin(), "/dev/ttyS1", 2500000, 8, 200, kReadChip0), "") << "main power off";
-  twin().exec("echo 1 > /sys/class/hwmon/hwmon1/on");
+  twin().shell("echo 1 > /sys/class/hwmon/hwmon1/on");
   twin().pull_board(2);
   EXPECT_EQ(serial(twin(), "/dev/ttyS1", 2500000, 8, 200, kReadChip0), "") << "board pulled";
   twin().insert_board(2);
@@ -84,7 +84,7 @@ TEST_F(HashBoard, FaultsCanBeSetWhileTheBoardRuns) {
   twin().set_chip_fault(1, 0, "none");
   EXPECT_EQ(serial(twin(), "/dev/ttyS0", 2500000, 8, 500, kReadChip0), kChip0Reply);
   twin().psu_refuse_off(true);
-  twin().exec("echo 0 > /sys/class/hwmon/hwmon1/on");
+  twin().shell("echo 0 > /sys/class/hwmon/hwmon1/on");
   EXPECT_EQ(serial(twin(), "/dev/ttyS0", 2500000, 8, 500, kReadChip0), kChip0Reply) << "the PSU stayed on";
 }
 

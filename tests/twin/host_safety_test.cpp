@@ -46,14 +46,14 @@ TEST(HostSafety, FullRunLeavesTheHostUntouched) {
     o.programs = {"health", "miner.ttyS0"};
     std::unique_ptr<twin::Twin> t = twin::Twin::boot(o);
     run = t->run_dir();
-    twin::ExecResult r = t->exec(
+    twin::ExecResult r = t->shell(
         "hostname hacked-by-test; echo 1 > /proc/sys/net/ipv4/icmp_echo_ignore_all; echo x > /etc/kxsim-probe; "
         "(echo secret1; echo secret1) | passwd >/dev/null 2>&1; ip link add kxprobe0 type dummy 2>/dev/null; "
         "ip addr add 10.99.99.1/24 dev eth0; echo 50 > /sys/class/gpio/export; reboot; "
         "echo 1 > /proc/sys/kernel/sysrq 2>/dev/null; echo done");
     EXPECT_EQ(r.out, "done\n") << r.err;
     // the changes happened, inside
-    EXPECT_EQ(twin_test::trimmed(t->exec("hostname").out), "hacked-by-test");
+    EXPECT_EQ(twin_test::trimmed(t->shell("hostname").out), "hacked-by-test");
     EXPECT_EQ(t->read_file("/proc/sys/net/ipv4/icmp_echo_ignore_all"), "1\n");
     EXPECT_EQ(t->read_file("/etc/kxsim-probe"), "x\n");
     EXPECT_TRUE(t->wait_command("reboot", 2000));

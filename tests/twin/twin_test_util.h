@@ -23,14 +23,14 @@ inline std::string trimmed(std::string s) {
 // Exports a hash-board enable line and drives it high, as kx_hwmond does.
 inline void enable_line(twin::Twin& t, int line, int level = 1) {
   std::string g = "/sys/class/gpio/gpio" + std::to_string(line);
-  t.exec("[ -e " + g + " ] || echo " + std::to_string(line) + " > /sys/class/gpio/export; echo out > " + g +
+  t.shell("[ -e " + g + " ] || echo " + std::to_string(line) + " > /sys/class/gpio/export; echo out > " + g +
          "/direction; echo " + std::to_string(level) + " > " + g + "/value");
 }
 
 // Sends frames on a serial line and returns the 8-byte replies as hex lines.
 inline std::string serial(twin::Twin& t, const std::string& port, int baud, int expect_bytes, int timeout_ms,
                           const std::string& frames) {
-  return t.exec(devtool("serial " + port + " " + std::to_string(baud) + " " + std::to_string(expect_bytes) + " " +
+  return t.shell(devtool("serial " + port + " " + std::to_string(baud) + " " + std::to_string(expect_bytes) + " " +
                         std::to_string(timeout_ms) + " " + frames))
       .out;
 }

@@ -24,7 +24,7 @@ protected:
 	// The final clean-up removes a copied configuration and firmware files in /userdata.
 	void put_userdata_leftovers()
 	{
-		twin().exec("rm -rf /userdata/upgrade/* && echo old > /userdata/psu.cfg && echo old > /userdata/old.bin");
+		twin().shell("rm -rf /userdata/upgrade/* && echo old > /userdata/psu.cfg && echo old > /userdata/old.bin");
 	}
 
 	void expect_package_and_leftovers_gone(const std::string &what)
@@ -38,7 +38,7 @@ TEST_F(UpgradeRun, WithoutPackageItReportsFailureDeletesNothingAndTriesFourTimes
 {
 	twin().write_file("/userdata/upgrade/G1.bin", "unpacked before");
 	twin().write_file("/userdata/upgrade/psu.cfg", "type=gosPower\n");
-	twin().exec("echo old > /userdata/psu.cfg && echo old > /userdata/old.bin");
+	twin().shell("echo old > /userdata/psu.cfg && echo old > /userdata/old.bin");
 
 	upgrade_run run = run_upgrade();
 	EXPECT_EQ(run.status, 0);
@@ -212,9 +212,9 @@ TEST_F(UpgradeRun, ABusConnectionLostDuringTheReportIsLoggedAndTheTriesEnd)
 {
 	// "Setting" takes the request and never answers; then the daemon goes away.
 	start_recording_setting();
-	twin().exec("kill -STOP $(cat /tmp/setting.pid); /usr/bin/upgradesvc >/dev/null 2>&1 &");
+	twin().shell("kill -STOP $(cat /tmp/setting.pid); /usr/bin/upgradesvc >/dev/null 2>&1 &");
 	ASSERT_TRUE(twin().wait_log("  upgrade FAILED  !!!! ", 10000));
-	twin().exec("sleep 0.3; kill $(pidof ubusd)");
+	twin().shell("sleep 0.3; kill $(pidof ubusd)");
 	EXPECT_TRUE(twin().wait_log("upgradesvc: ERROR  : upgradesvc_connection_lost LINE:", 5000));
 	EXPECT_TRUE(twin().wait_log(" warnning: vorn connection lost!", 1000));
 	EXPECT_TRUE(twin().wait_log(" try 4 send upgrade result  ", 5000));
@@ -231,7 +231,7 @@ TEST_F(UpgradeRun, ANameEndingInANewlineIsQuotedWhole)
 				"\ntouch /tmp/x\nfileNameMD5=G1.bin";
 	make_package({{"readme", "not firmware"}});
 	twin().write_file("/userdata/upgrade/psu.cfg", cfg);
-	ASSERT_EQ(twin().exec("cd /userdata/upgrade && chmod 755 psu.cfg && printf image > img && ln -s img G1.bin && "
+	ASSERT_EQ(twin().shell("cd /userdata/upgrade && chmod 755 psu.cfg && printf image > img && ln -s img G1.bin && "
 			      "python3 -c 'open(\"G1.bin\\n\", \"w\").write(\"x\")'")
 			  .status,
 		  0);

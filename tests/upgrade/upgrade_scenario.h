@@ -59,7 +59,7 @@ protected:
 	// A stand-in "Setting" that records every request and answers ok; its pid in /tmp/setting.pid.
 	void start_recording_setting()
 	{
-		ASSERT_EQ(twin().exec("/usr/lib/kxsim/bin/twin_miner Setting >/dev/null 2>&1 & echo $! > /tmp/setting.pid; "
+		ASSERT_EQ(twin().shell("/usr/lib/kxsim/bin/twin_miner Setting >/dev/null 2>&1 & echo $! > /tmp/setting.pid; "
 				      "for i in $(seq 100); do ubus list Setting >/dev/null 2>&1 && exit 0; sleep 0.05; done; "
 				      "exit 1")
 				  .status,
@@ -70,10 +70,10 @@ protected:
 	// through no shell: they are written as files and zipped by listing.
 	void make_package(const file_list &files)
 	{
-		twin().exec("rm -rf /tmp/pkg && mkdir /tmp/pkg");
+		twin().shell("rm -rf /tmp/pkg && mkdir /tmp/pkg");
 		for (const auto &[name, content] : files)
 			twin().write_file("/tmp/pkg/" + name, content);
-		const twin::ExecResult packed = twin().exec(
+		const twin::ExecResult packed = twin().shell(
 			"cd /tmp/pkg && python3 -c 'import os, zipfile\n"
 			"with zipfile.ZipFile(\"/userdata/upgrade/update.zip\", \"w\") as z:\n"
 			"    [z.write(n) for n in sorted(os.listdir(\".\"))]' && rm -rf /tmp/pkg");
@@ -83,7 +83,7 @@ protected:
 	std::string md5(const std::string &text)
 	{
 		twin().write_file("/tmp/md5.in", text);
-		return twin().exec("md5sum /tmp/md5.in").out.substr(0, 32);
+		return twin().shell("md5sum /tmp/md5.in").out.substr(0, 32);
 	}
 
 	// A gosPower configuration on bus 1, address 88, with both digests right for the file.
@@ -106,7 +106,7 @@ protected:
 		const std::size_t log_before = twin().read_file(kSyslog).size();
 		const std::size_t reports_before = setting_requests().size();
 		upgrade_run run{};
-		run.status = twin().exec("cd /tmp && /usr/bin/upgradesvc").status;
+		run.status = twin().shell("cd /tmp && /usr/bin/upgradesvc").status;
 		const std::string log = twin().read_file(kSyslog);
 		run.log = log.substr(std::min(log_before, log.size()));
 		const std::vector<std::string> reports = setting_requests();
@@ -115,7 +115,7 @@ protected:
 		return run;
 	}
 
-	std::vector<std::string> upgrade_dir() { return lines_of(twin().exec("ls -A /userdata/upgrade").out); }
+	std::vector<std::string> upgrade_dir() { return lines_of(twin().shell("ls -A /userdata/upgrade").out); }
 
 	// kx_upgrade_psu calls seen by the twin's fake tool, in order.
 	std::vector<std::string> flashes()

@@ -296,6 +296,13 @@ bool prepare_root(InitConfig& cfg, std::string& error) {
   mount(nullptr, (r + "/proc/sys/net").c_str(), nullptr, MS_BIND | MS_REMOUNT, nullptr);
   write_text(r + "/dev/.sysrq", "");
   mount((r + "/dev/.sysrq").c_str(), (r + "/proc/sysrq-trigger").c_str(), nullptr, MS_BIND, nullptr);
+  // A build under a tree the twin replaces (/tmp, /root) stays reachable at its own path, read-only, for the
+  // scenario helpers that run from it.
+  if (!cfg.build.empty() && cfg.build[0] == '/' && !path_exists(r + cfg.build + "/CMakeCache.txt")) {
+    make_dirs(r + cfg.build);
+    if (!do_mount(cfg.build.c_str(), r + cfg.build, nullptr, MS_BIND, nullptr, error)) return false;
+    mount(nullptr, (r + cfg.build).c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr);
+  }
   make_dirs(r + "/run/kxsim");
   if (!do_mount((run + "/share").c_str(), r + "/run/kxsim", nullptr, MS_BIND, nullptr, error)) return false;
   make_dirs(r + "/run/ubus");
