@@ -271,6 +271,8 @@ int init_main(const std::string& run_dir) {
   report(ready_fd, "ok");
   close(ready_fd);
 
+  double ubusd_started = monotonic_seconds();
+  int quick_exits = 0;
   for (;;) {
     timespec ts{0, 100 * 1000 * 1000};
     siginfo_t si;
@@ -278,8 +280,16 @@ int init_main(const std::string& run_dir) {
     pid_t gone;
     while ((gone = waitpid(-1, nullptr, WNOHANG)) > 0) {
       if (gone == ubusd) {
-        // the platform's process manager starts a dead bus daemon again
+        // the platform's process manager starts a dead bus daemon again, and gives up on one that keeps
+        // dying within a second of its start
+        quick_exits = monotonic_seconds() - ubusd_started < 1.0 ? quick_exits + 1 : 0;
+        if (quick_exits >= 5) {
+          ubusd = -1;
+          append_text(logs + "init.log", "ubusd keeps exiting: not started again\n");
+          continue;
+        }
         ubusd = spawn({"/usr/bin/ubusd", "-s", kUbusSock}, logs + "ubusd.log");
+        ubusd_started = monotonic_seconds();
         append_text(logs + "init.log", "ubusd exited: started again\n");
       }
     }
