@@ -8,7 +8,9 @@
 // Checks: every frame the broker sends is well formed; a client that sends a
 // frame that can never be valid (wrong version, blob shorter than its header,
 // or above 1,048,576 bytes) is disconnected, any other client stays; a lone
-// client's requests are answered with one status each.
+// client's requests are answered with one status each; the framing and the
+// attribute parsing, given each frame in a buffer of exactly its size, read
+// nothing outside it and keep every attribute inside it.
 #include <libubox/blob.h>
 #include <libubox/uloop.h>
 #include <ubusmsg.h>
@@ -21,8 +23,10 @@
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 #include "../../compat/ubus/daemon/broker.h"
+#include "../../compat/ubus/lib/wire.h"
 #include "fuzz_check.h"
 
 namespace {
@@ -206,12 +210,44 @@ void rebase_ids(std::string &chunk)
 	}
 }
 
+// The broker's frame check and attribute parser on one whole frame alone.
+void check_frame_alone(const char *frame, size_t len)
+{
+	std::vector<char> alone(frame, frame + len);
+	FUZZ_CHECK(ubus_wire::frame_length(alone.data(), len, UBUS_MAX_MSGLEN) == static_cast<long>(len),
+		   "the broker reads the frame's length as it is");
+	auto *msg = reinterpret_cast<blob_attr *>(alone.data() + kHeader);
+	blob_attr *attrs[UBUS_ATTR_MAX];
+	ubus_wire::parse_attrs(msg, attrs);
+	const char *end = alone.data() + len;
+	for (blob_attr *attr : attrs) {
+		if (attr == nullptr)
+			continue;
+		const char *start = reinterpret_cast<const char *>(attr);
+		FUZZ_CHECK(start >= alone.data() + kHeader + sizeof(blob_attr) && start + blob_raw_len(attr) <= end,
+			   "a parsed attribute lies inside its frame");
+	}
+}
+
+void check_frames_alone(const std::string &chunk)
+{
+	size_t pos = 0;
+	for (;;) {
+		const long len = frame_size(chunk.data() + pos, chunk.size() - pos);
+		if (len <= 0)
+			return;
+		check_frame_alone(chunk.data() + pos, static_cast<size_t>(len));
+		pos += static_cast<size_t>(len);
+	}
+}
+
 void send_chunk(test_client &c, const uint8_t *data, size_t len)
 {
 	if (c.hung_up || c.dropped || len == 0)
 		return;
 	std::string chunk(reinterpret_cast<const char *>(data), len);
 	rebase_ids(chunk);
+	check_frames_alone(chunk);
 	const ssize_t n = send(c.fd, chunk.data(), chunk.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
 	if (n > 0)
 		c.sent.append(chunk.data(), static_cast<size_t>(n));
