@@ -3,7 +3,8 @@
 // request text. Decodes the image for the hb.base and hb.test gets, checks
 // the serial-number and time texts against their rules, applies the request
 // to a working image fenced by canaries, and runs the whole hb.base set with
-// the EEPROM write captured at the bus.
+// the EEPROM write captured at the bus; the same text also serves as hwmond's
+// reply to an EEPROM read.
 #include <jansson.h>
 
 #include <algorithm>
@@ -44,6 +45,8 @@ template <size_t N> struct fenced {
 // The last request the service sent to hwmond, and how many it sent.
 std::string g_sent;
 int g_sent_count = 0;
+// What hwmond answers to an EEPROM read.
+std::string g_read_reply;
 
 bool is_valid_json(const char *text)
 {
@@ -238,6 +241,34 @@ void check_views(int board, size_t reply_size)
 	FUZZ_CHECK(strnlen(small.text(), reply_size) < reply_size, "hb.test reply terminated within the size");
 }
 
+// ---- reading an image from hwmond ----
+
+// A read changes only its board's copy, and only to the image its reply's
+// hex data spells.
+void check_fetch(int board, const std::string &reply)
+{
+	const device_record before = dev();
+	g_read_reply = reply;
+	const int result = get_eeprom_data(board);
+	FUZZ_CHECK(result == 0 || result == -1, "read result");
+	for (int i = 0; i < kConnectorCount; ++i)
+		if (i != board)
+			FUZZ_CHECK(std::memcmp(before.board[i].ee_data, dev().board[i].ee_data, kEepromImageSize) == 0,
+				   "a read leaves the other copies alone");
+	if (std::memcmp(before.board[board].ee_data, dev().board[board].ee_data, kEepromImageSize) == 0)
+		return;
+	FUZZ_CHECK(result == 0, "only a successful read changes the copy");
+	json_error_t error;
+	const std::string seen = std::string(reply.c_str()).substr(0, 1023); // as the bus hands it over
+	json_t *root = json_loads(seen.c_str(), 0, &error);
+	const char *hex = json_string_value(json_object_get(json_object_get(json_object_get(root, "body"), "eeprom"), "data"));
+	FUZZ_CHECK(hex != nullptr && std::strlen(hex) >= kImageHexSize, "a changed copy comes from the reply's hex data");
+	uint8_t image[kEepromImageSize];
+	hex_to_bytes(hex, image, sizeof(image));
+	json_decref(root);
+	FUZZ_CHECK(std::memcmp(image, dev().board[board].ee_data, kEepromImageSize) == 0, "the copy is the hex data");
+}
+
 // ---- the whole set, through the bus ----
 
 void check_update(json_t *request)
@@ -280,13 +311,19 @@ void svc_log(int, const char *format, ...)
 	va_end(args);
 }
 
-// The bus as the service sees it: requests are captured, hwmond says ok.
+// The bus as the service sees it: an EEPROM read gets the input's reply (cut
+// to the buffer, terminated), a write is captured and answered ok.
 int bus_transfer(const char *object, const char *request, char *resp, int resp_size)
 {
 	FUZZ_CHECK(std::strcmp(object, "hwmond") == 0 && resp_size > 0, "transfer arguments");
+	std::memset(resp, 0, static_cast<size_t>(resp_size));
+	if (std::strstr(request, "\"action\":\"get\"") != nullptr) {
+		const size_t length = std::strlen(g_read_reply.c_str());
+		std::memcpy(resp, g_read_reply.c_str(), std::min(length, static_cast<size_t>(resp_size - 1)));
+		return 0;
+	}
 	g_sent = request;
 	g_sent_count++;
-	std::memset(resp, 0, static_cast<size_t>(resp_size));
 	std::snprintf(resp, static_cast<size_t>(resp_size), "{\"code\":0,\"error\":\"ok\"}");
 	return 0;
 }
@@ -330,5 +367,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		check_update(request);
 		json_decref(request);
 	}
+	check_fetch(board, text);
 	return 0;
 }
