@@ -4,6 +4,7 @@
 #include <jansson.h>
 
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -65,6 +66,9 @@ bool add_json_value(blob_buf *b, const char *name, json_t *value)
 	return false;
 }
 
+// Room for any number: "%lf" of the largest double has 317 characters.
+constexpr size_t kNumberText = 320;
+
 // Indentation stops growing after this many tabs, as libubox's does.
 constexpr int kMaxIndentTabs = 16;
 
@@ -120,7 +124,7 @@ struct json_writer {
 				out += ',';
 				separator();
 			}
-			element(pos, array);
+			element(pos, array, !array);
 			first = false;
 		}
 		level--;
@@ -128,11 +132,13 @@ struct json_writer {
 		out += array ? ']' : '}';
 	}
 
-	void element(const blob_attr *attr, bool without_name)
+	// A table member always gets its key, even when its name is empty or
+	// starts with a NUL: a member without one would not be JSON.
+	void element(const blob_attr *attr, bool without_name, bool key_required = false)
 	{
 		if (!blobmsg_check_attr(attr, false))
 			return;
-		if (!without_name && blob_is_extended(attr) && blobmsg_name(attr)[0]) {
+		if (!without_name && blob_is_extended(attr) && (key_required || blobmsg_name(attr)[0])) {
 			string(blobmsg_name(attr));
 			out += indent ? ": " : ":";
 		}
@@ -143,7 +149,7 @@ struct json_writer {
 				return;
 			}
 		}
-		char num[64];
+		char num[kNumberText];
 		switch (blob_id(attr)) {
 		case BLOBMSG_TYPE_UNSPEC:
 			out += "null";
@@ -163,10 +169,17 @@ struct json_writer {
 			snprintf(num, sizeof(num), "%" PRId64, static_cast<int64_t>(blobmsg_get_u64(a)));
 			out += num;
 			break;
-		case BLOBMSG_TYPE_DOUBLE:
-			snprintf(num, sizeof(num), "%lf", blobmsg_get_double(a));
-			out += num;
+		case BLOBMSG_TYPE_DOUBLE: {
+			// JSON has no NaN or infinity: those print as null.
+			const double value = blobmsg_get_double(a);
+			if (std::isfinite(value)) {
+				snprintf(num, sizeof(num), "%lf", value);
+				out += num;
+			} else {
+				out += "null";
+			}
 			break;
+		}
 		case BLOBMSG_TYPE_STRING:
 			string(blobmsg_get_string(a));
 			break;
