@@ -22,11 +22,19 @@ fuzz_input split_input(const std::uint8_t *data, std::size_t size);
 
 using message_cb = int (*)(const char *msg, char *resp, int resp_size);
 
+// What a reply must be beyond a terminated text within the capacity.
+enum class reply_form {
+	json_object,          // a JSON object with an integer "code"
+	// kx_ftm: answers nothing when it has no board list, and its result lines
+	// keep their raw CR LF inside the JSON strings, as its callers read them
+	json_object_raw_lines_or_empty,
+	any_text,             // a reply that passes on a peer's text as it came
+};
+
 // Calls cb as the bus does, with a reply buffer of the bus's capacity filled
-// with a marker and followed by guard bytes. Checks: the returned size, a
-// terminated non-empty reply within the capacity, untouched guard bytes and a
-// reply that is a JSON object with an integer "code". Returns the reply text,
-// valid until the next call.
-const char *call_handler(message_cb cb, const char *request);
+// with a marker and followed by guard bytes. Checks the returned size, a
+// terminated reply within the capacity, untouched guard bytes and the reply's
+// form. Returns the reply text, valid until the next call.
+const char *call_handler(message_cb cb, const char *request, reply_form form = reply_form::json_object);
 
 } // namespace fuzz_services
