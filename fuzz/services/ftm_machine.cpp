@@ -19,6 +19,7 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <optional>
 
 #include <libsoc_gpio.h>
 
@@ -70,10 +71,13 @@ struct machine {
 	std::string hwmond_reply;
 };
 
+// Made at boot and dropped at shut-down, so an input frees all it allocates.
+// Outside an input the devices do not exist.
+std::optional<machine> g_machine;
+
 machine &m()
 {
-	static machine the_machine;
-	return the_machine;
+	return *g_machine;
 }
 
 bool has(std::uint8_t bit)
@@ -99,7 +103,7 @@ bool device_path(const char *path)
 
 bool sdcard_present()
 {
-	return !has(ftm_machine::kNoSdcard);
+	return g_machine && !has(ftm_machine::kNoSdcard);
 }
 
 int fail(int error)
@@ -110,6 +114,8 @@ int fail(int error)
 
 open_device *fake(int fd)
 {
+	if (!g_machine)
+		return nullptr;
 	auto found = m().open.find(fd);
 	return found == m().open.end() ? nullptr : &found->second;
 }
@@ -117,6 +123,8 @@ open_device *fake(int fd)
 int open_fake(const char *path, int flags)
 {
 	device kind;
+	if (!g_machine)
+		return fail(ENOENT);
 	if (serial_path(path) && !has(ftm_machine::kNoSerialPorts))
 		kind = device::serial;
 	else if (std::strcmp(path, "/dev/vendor_storage") == 0 && !has(ftm_machine::kNoVendorStorage))
@@ -422,16 +430,12 @@ namespace ftm_machine {
 
 void boot(std::uint8_t profile)
 {
-	machine &mm = m();
+	machine &mm = g_machine.emplace();
 	mm.profile = profile;
-	mm.open.clear();
-	mm.next_fd = kFirstFakeFd;
-	mm.gpios_held = 0;
 	mm.chatter = 1u + profile;
 	mm.vendor_items[0] = "KXCB24050000123";
 	mm.vendor_items[1] = std::string("\x02\x4b\x58\x00\x01\x98", 6);
 	mm.vendor_items[2] = std::string("\x02\x4b\x58\x00\x01\x99", 6);
-	mm.sdcard_file.clear();
 	mm.setting_reply = kDefaultSettingReply;
 	mm.hwmond_reply = kDefaultHwmondReply;
 }
@@ -440,6 +444,7 @@ void shut_down()
 {
 	FUZZ_CHECK(m().open.empty(), "every device the service opened is closed");
 	FUZZ_CHECK(m().gpios_held == 0, "every enable line requested is freed");
+	g_machine.reset();
 }
 
 void set_setting_reply(const std::string &reply)

@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "bus_link.h"
@@ -29,10 +30,12 @@ struct surroundings {
 	std::string vendor_items[5];
 };
 
+// Made at boot and dropped at shut-down, so an input frees all it allocates.
+std::optional<surroundings> g_surroundings;
+
 surroundings &s()
 {
-	static surroundings the_surroundings;
-	return the_surroundings;
+	return *g_surroundings;
 }
 
 void check_text(const char *text, std::size_t bound, const char *what)
@@ -147,9 +150,8 @@ namespace settings_machine {
 
 void boot(std::uint8_t profile)
 {
-	surroundings &sur = s();
+	surroundings &sur = g_surroundings.emplace();
 	sur.profile = profile;
-	sur.reply_faults = 0;
 	sur.vendor_items[0] = "KX20261208A0001";
 	for (int i = 1; i < 5; ++i)
 		sur.vendor_items[i] = std::string("\x02\x1a\x3b\x4c\x5d", 5) + static_cast<char>(0x60 + i);
@@ -169,7 +171,6 @@ void boot(std::uint8_t profile)
 
 	hwmond_machine::boot(0);
 	char error[256];
-	settings_db_close();
 	FUZZ_CHECK(settings_db_open(":memory:", error, sizeof(error)), "the in-memory database opens");
 	settings_db_prepare();
 	load_hb_eeproms(1);
@@ -177,7 +178,9 @@ void boot(std::uint8_t profile)
 
 void shut_down()
 {
+	settings_db_close();
 	hwmond_machine::shut_down();
+	g_surroundings.reset();
 }
 
 int reply_faults()
