@@ -93,10 +93,11 @@ bool serial_path(const char *path)
 	return false;
 }
 
-// The paths the service's devices live at; every other path is the kernel's.
+// The paths the service's devices live at (" " is the port of a connector out
+// of range, which exists nowhere); every other path is the kernel's.
 bool device_path(const char *path)
 {
-	return path != nullptr && (std::strncmp(path, "/dev/tty", 8) == 0 || std::strncmp(path, "/dev/i2c", 8) == 0 ||
+	return path != nullptr && (std::strcmp(path, " ") == 0 || std::strncmp(path, "/dev/tty", 8) == 0 || std::strncmp(path, "/dev/i2c", 8) == 0 ||
 				   std::strcmp(path, "/dev/vendor_storage") == 0 || std::strncmp(path, "/mnt/", 5) == 0 ||
 				   std::strncmp(path, "/sys/", 5) == 0);
 }
