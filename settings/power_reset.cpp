@@ -10,7 +10,9 @@ namespace {
 // Offsets of the 16-bit big-endian overclock frequencies in an image: part A
 // for CN1 and CN2, part B for CN3 and CN4.
 constexpr int kOc1FreqA = 62, kOc1FreqB = 70;
-[[maybe_unused]] constexpr int kOc2FreqA = 66, kOc2FreqB = 74; // variant 1 only
+#if CFGSVC_VARIANT == 1
+constexpr int kOc2FreqA = 66, kOc2FreqB = 74;
+#endif
 
 void lower_be16(std::uint8_t *image, int offset, int by)
 {

@@ -71,6 +71,10 @@ TEST_F(Mainboard, SerialNumberAndMacAreWrittenVerifiedAndReadBack)
 	EXPECT_EQ(twin().read_file("/run/kxsim/state/vendor/1"), "");
 	EXPECT_EQ(set_base(std::string(50, 'S'), "0a0b0c0d0e0f"), kOk);
 
+	// Whatever a set stored, the read reply stays JSON: quotes and backslashes are escaped.
+	EXPECT_EQ(ftm("ftm_dev.base", "set", R"({"ftm_base":{"sn":"KX\"7\\","mac":"0a0b0c0d0e0f"}})"), kOk);
+	EXPECT_NE(ftm("ftm_dev.base", "get").find(R"("sn": "KX\"7\\",)"), std::string::npos);
+
 	EXPECT_EQ(ftm("ftm_dev.base", "set", R"({"ftm_base":{"sn":"X","mac":12}})"), refusal("ftm dev base"));
 	EXPECT_TRUE(twin().wait_log("ftm_set_dev_base JSON invalid mac.", 2000));
 }
