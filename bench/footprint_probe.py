@@ -67,11 +67,25 @@ def wait_for(ready, limit_s=30):
 
 def startup_ms(argv, ready):
     """Starts argv, returns (process, ms until ready() or None)."""
+    open(LOG, "w").close()  # ready lines are looked for in this start's output only
     t0 = time.monotonic()
     log = open(LOG, "a")
     p = subprocess.Popen(argv, stdout=log, stderr=log, start_new_session=True)
     ok = wait_for(ready)
     return p, (time.monotonic() - t0) * 1000 if ok else None
+
+
+def best_startup_ms(argv, ready, rounds=3):
+    """The shortest of a few start-ups (a loaded machine adds its own delays);
+    returns the last process, still running, and that time."""
+    best = None
+    for i in range(rounds):
+        p, ms = startup_ms(argv, ready)
+        if ms is not None and (best is None or ms < best):
+            best = ms
+        if i + 1 < rounds:
+            end(p)
+    return p, best
 
 
 def log_has(needle):
@@ -142,17 +156,18 @@ def fmt(v):
 
 
 # Start-up, each program on its own: start to its object on the bus (resetkeyd: to
-# its wait for the first interrupt; ubusd: a second daemon on its own socket).
-p, ms = startup_ms(["/usr/bin/ubusd", "-s", "/tmp/footprint.sock"], lambda: on_bus(None, "/tmp/footprint.sock"))
+# its wait for the first interrupt; ubusd: a second daemon on its own socket),
+# the best of three.
+p, ms = best_startup_ms(["/usr/bin/ubusd", "-s", "/tmp/footprint.sock"], lambda: on_bus(None, "/tmp/footprint.sock"))
 end(p)
 rows["ubusd"] = [ms]
-hwmond, ms = startup_ms(["/usr/bin/kx_hwmond"], lambda: on_bus("hwmond"))
+hwmond, ms = best_startup_ms(["/usr/bin/kx_hwmond"], lambda: on_bus("hwmond"))
 rows["kx_hwmond"] = [ms]
 DAEMONS = ((SETTINGS, lambda: on_bus("Setting")), ("thermguard", lambda: on_bus("thermguard")),
            ("kx_ftm", lambda: on_bus("ftm")), ("resetkeyd", log_has("wait for interrupt")))
 for name, ready in DAEMONS:
     if os.path.exists(f"/usr/bin/{name}"):
-        p, ms = startup_ms([f"/usr/bin/{name}"], ready)
+        p, ms = best_startup_ms([f"/usr/bin/{name}"], ready)
         end(p)
         rows[name] = [ms]
 
