@@ -290,7 +290,7 @@ ExecOutcome run_in(const std::string& run_dir, const std::vector<std::string>& a
       setenv("HOME", "/root", 1);
       setenv("TZ", "UTC", 1);
       setenv("LANG", "C", 1);
-      setenv("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0", 1);
+      for (const auto& [name, value] : kSanitizerEnv) setenv(name, value, 1);
       execvp(args[0], args.data());
       int e = errno;  // as a shell reports it: 127 not found, 126 found but not runnable
       bool line = strchr(args[0], ' ') != nullptr;  // a shell line given as one word

@@ -31,6 +31,20 @@ struct ExecOutcome {
   std::string out, err;
 };
 
+// Sanitizer settings of every process in the twin (sanitized builds only read them). The shim comes first
+// through /etc/ld.so.preload, so the address sanitizer must not insist on being first. Reports go to files in
+// the run's logs ("sanitizer.PID"), whatever the process did with its standard error; the fixture fails a
+// scenario that left one. Leaks are not checked: the daemons keep their records for the life of the process
+// and end by a signal, so only the short-lived tools could be checked, and those are run by the unit tests.
+constexpr const char* kSanitizerEnv[][2] = {
+    {"ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0:log_path=/run/kxsim/logs/sanitizer"},
+    {"UBSAN_OPTIONS", "print_stacktrace=1:halt_on_error=1:log_path=/run/kxsim/logs/sanitizer"},
+    // A finished LED thread is joined when the next one starts, so one may be unjoined at exit.
+    {"TSAN_OPTIONS", "report_thread_leaks=0:log_path=/run/kxsim/logs/sanitizer"},
+};
+// Prefix of the report files in share/logs.
+constexpr const char* kSanitizerReportPrefix = "sanitizer.";
+
 std::string default_build_dir();
 std::string kxsim_binary(const std::string& build_dir);
 Launched launch(const LaunchOptions& opts);

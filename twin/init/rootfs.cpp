@@ -21,6 +21,7 @@
 
 #include "fsutil.h"
 #include "init_config.h"
+#include "launcher.h"
 
 namespace twin {
 
@@ -63,14 +64,21 @@ bool copy_file(const std::string& from, const std::string& to, int mode) {
   return write_text(to, text, mode);
 }
 
+// The sanitizer settings as further members of supervisord's environment line.
+std::string sanitizer_settings() {
+  std::string line;
+  for (const auto& [name, value] : kSanitizerEnv) line += std::string(",") + name + "=\"" + value + "\"";
+  return line;
+}
+
 std::string supervisor_conf(const InitConfig& cfg) {
   std::string c =
       "; supervisord of the device twin\n"
       "[unix_http_server]\nfile=/run/kxsim/supervisor.sock\nchmod=0700\n\n"
       "[supervisord]\nnodaemon=true\nuser=root\nlogfile=/run/kxsim/logs/supervisord.log\nlogfile_maxbytes=0\n"
       "pidfile=/run/supervisord.pid\nchildlogdir=/run/kxsim/logs\nloglevel=info\n"
-      "environment=PATH=\"" + std::string(kTwinPath) + "\",TZ=\"UTC\",HOME=\"/root\","
-      "ASAN_OPTIONS=\"verify_asan_link_order=0:detect_leaks=0\"\n\n"
+      "environment=PATH=\"" + std::string(kTwinPath) + "\",TZ=\"UTC\",HOME=\"/root\"" + sanitizer_settings() +
+      "\n\n"
       "[rpcinterface:supervisor]\nsupervisor.rpcinterface_factory = supervisor.rpcinterface:make_main_rpcinterface\n\n"
       "[supervisorctl]\nserverurl=unix:///run/kxsim/supervisor.sock\n\n";
   std::vector<std::string> names = kSupervisedPrograms;
@@ -346,7 +354,7 @@ bool enter_root(const InitConfig& cfg, std::string& error) {
   setenv("PATH", kTwinPath, 1);
   setenv("TZ", "UTC", 1);
   setenv("HOME", "/root", 1);
-  setenv("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0", 1);
+  for (const auto& [name, value] : kSanitizerEnv) setenv(name, value, 1);
   return true;
 }
 
