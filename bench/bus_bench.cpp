@@ -82,6 +82,14 @@ struct text_size {
 };
 constexpr text_size kSizes[] = {{"100 B", 100}, {"4 KiB", 4096}};
 
+// Request text length to measure alone (0: every size), for instruction counts per size.
+size_t g_only_len = 0;
+
+bool measured(size_t i)
+{
+	return g_only_len == 0 || kSizes[i].len == g_only_len;
+}
+
 // Round trips through one daemon with this build's client library, keeping the
 // best of each figure over the rounds; the first round also measures the idle footprint.
 bool bench_daemon(const std::string &path, const char *daemon_name, int calls, bool footprint,
@@ -98,6 +106,8 @@ bool bench_daemon(const std::string &path, const char *daemon_name, int calls, b
 	if (!ctx || vorn_set_obj_name(ctx, "bench_client") != 0)
 		return false;
 	for (size_t i = 0; i < std::size(kSizes); i++) {
+		if (!measured(i))
+			continue;
 		figures f;
 		if (!round_trips(ctx, kSizes[i].len, calls, &f))
 			return false;
@@ -117,6 +127,8 @@ bool bench_daemon(const std::string &path, const char *daemon_name, int calls, b
 void print_figures(const char *daemon_name, const figures results[std::size(kSizes)])
 {
 	for (size_t i = 0; i < std::size(kSizes); i++) {
+		if (!measured(i))
+			continue;
 		const char *size = kSizes[i].label;
 		printf("bus round trips %s (%s, %s): %.0f calls/s\n", size, kLibrary, daemon_name, results[i].calls_per_s);
 		printf("bus latency %s p50 (%s, %s): %.1f us\n", size, kLibrary, daemon_name, results[i].p50_us);
@@ -126,14 +138,16 @@ void print_figures(const char *daemon_name, const figures results[std::size(kSiz
 
 } // namespace
 
-// Usage: bus_bench [CALLS [SECOND_UBUSD]]: the second daemon (default: the one
-// the build was configured with as KX_INTEROP_UBUSD) is measured with the same
-// client, in rounds alternating with the first so that both see the same load.
+// Usage: bus_bench [CALLS [SECOND_UBUSD [BYTES]]]: the second daemon (default: the
+// one the build was configured with as KX_INTEROP_UBUSD; "" for none) is measured
+// with the same client, in rounds alternating with the first so that both see the
+// same load. BYTES (100 or 4096) measures that request size only.
 int main(int argc, char **argv)
 {
 	constexpr int kRounds = 3;
 	int calls = argc > 1 ? atoi(argv[1]) : 20000;
 	std::string second = argc > 2 ? argv[2] : KX_SECOND_UBUSD;
+	g_only_len = argc > 3 ? strtoul(argv[3], nullptr, 10) : 0;
 	std::string why;
 	if (!bus_test::enter_private_run(&why)) {
 		fprintf(stderr, "%s\n", why.c_str());
@@ -152,6 +166,8 @@ int main(int argc, char **argv)
 		return 0;
 	print_figures(kSecondDaemon, second_results);
 	for (size_t i = 0; i < std::size(kSizes); i++) {
+		if (!measured(i))
+			continue;
 		const figures &ours = kOurDaemonFirst ? first_results[i] : second_results[i];
 		const figures &theirs = kOurDaemonFirst ? second_results[i] : first_results[i];
 		printf("bus round trips %s, our ubusd / platform ubusd (%s): %.2fx, p99 %.2fx\n", kSizes[i].label, kLibrary,
