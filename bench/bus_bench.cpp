@@ -82,10 +82,20 @@ struct text_size {
 };
 constexpr text_size kSizes[] = {{"100 B", 100}, {"4 KiB", 4096}};
 
-// Round trips through one daemon with this build's client library, keeping the
-// best of each figure over the rounds; the first round also measures the idle footprint.
-bool bench_daemon(const std::string &path, const char *daemon_name, int calls, bool footprint,
-		  figures best[std::size(kSizes)])
+// Request text length to measure alone (0: every size), for instruction counts per size.
+size_t g_only_len = 0;
+
+bool measured(size_t i)
+{
+	return g_only_len == 0 || kSizes[i].len == g_only_len;
+}
+
+// Figures of every round, per request size.
+using round_figures = std::vector<figures>[std::size(kSizes)];
+
+// Round trips through one daemon with this build's client library; the first
+// round also measures the idle footprint.
+bool bench_daemon(const std::string &path, const char *daemon_name, int calls, bool footprint, round_figures &rounds)
 {
 	setenv("KX_UBUSD", path.c_str(), 1);
 	bus_test::Daemon daemon;
@@ -98,12 +108,12 @@ bool bench_daemon(const std::string &path, const char *daemon_name, int calls, b
 	if (!ctx || vorn_set_obj_name(ctx, "bench_client") != 0)
 		return false;
 	for (size_t i = 0; i < std::size(kSizes); i++) {
+		if (!measured(i))
+			continue;
 		figures f;
 		if (!round_trips(ctx, kSizes[i].len, calls, &f))
 			return false;
-		best[i].calls_per_s = std::max(best[i].calls_per_s, f.calls_per_s);
-		best[i].p50_us = best[i].p50_us > 0 ? std::min(best[i].p50_us, f.p50_us) : f.p50_us;
-		best[i].p99_us = best[i].p99_us > 0 ? std::min(best[i].p99_us, f.p99_us) : f.p99_us;
+		rounds[i].push_back(f);
 	}
 	if (footprint) {
 		std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -114,48 +124,86 @@ bool bench_daemon(const std::string &path, const char *daemon_name, int calls, b
 	return true;
 }
 
-void print_figures(const char *daemon_name, const figures results[std::size(kSizes)])
+double median(std::vector<double> values)
+{
+	std::sort(values.begin(), values.end());
+	return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// Median over the rounds of one figure, or of the ratio between two daemons' figures
+// of the same round (both measured back to back, under the same load).
+double median_of(const std::vector<figures> &rounds, double figures::*field)
+{
+	std::vector<double> values;
+	for (const figures &f : rounds)
+		values.push_back(f.*field);
+	return median(values);
+}
+
+double median_ratio(const std::vector<figures> &a, const std::vector<figures> &b, double figures::*field)
+{
+	std::vector<double> values;
+	for (size_t r = 0; r < a.size() && r < b.size(); r++)
+		values.push_back(a[r].*field / b[r].*field);
+	return median(values);
+}
+
+void print_figures(const char *daemon_name, const round_figures &rounds)
 {
 	for (size_t i = 0; i < std::size(kSizes); i++) {
+		if (!measured(i))
+			continue;
 		const char *size = kSizes[i].label;
-		printf("bus round trips %s (%s, %s): %.0f calls/s\n", size, kLibrary, daemon_name, results[i].calls_per_s);
-		printf("bus latency %s p50 (%s, %s): %.1f us\n", size, kLibrary, daemon_name, results[i].p50_us);
-		printf("bus latency %s p99 (%s, %s): %.1f us\n", size, kLibrary, daemon_name, results[i].p99_us);
+		printf("bus round trips %s (%s, %s): %.0f calls/s\n", size, kLibrary, daemon_name,
+		       median_of(rounds[i], &figures::calls_per_s));
+		printf("bus latency %s p50 (%s, %s): %.1f us\n", size, kLibrary, daemon_name, median_of(rounds[i], &figures::p50_us));
+		printf("bus latency %s p99 (%s, %s): %.1f us\n", size, kLibrary, daemon_name, median_of(rounds[i], &figures::p99_us));
 	}
 }
 
 } // namespace
 
-// Usage: bus_bench [CALLS [SECOND_UBUSD]]: the second daemon (default: the one
-// the build was configured with as KX_INTEROP_UBUSD) is measured with the same
-// client, in rounds alternating with the first so that both see the same load.
+// Usage: bus_bench [CALLS [SECOND_UBUSD [BYTES]]]: the second daemon (default: the
+// one the build was configured with as KX_INTEROP_UBUSD; "" for none) is measured
+// with the same client, in rounds alternating with the first (each round in the
+// other order than the last) so that both see the same load; figures are medians
+// over the rounds, ratios the median of each round's ratio. BYTES (100 or 4096)
+// measures that request size only.
 int main(int argc, char **argv)
 {
-	constexpr int kRounds = 3;
+	constexpr int kRounds = 5;
 	int calls = argc > 1 ? atoi(argv[1]) : 20000;
 	std::string second = argc > 2 ? argv[2] : KX_SECOND_UBUSD;
+	g_only_len = argc > 3 ? strtoul(argv[3], nullptr, 10) : 0;
 	std::string why;
 	if (!bus_test::enter_private_run(&why)) {
 		fprintf(stderr, "%s\n", why.c_str());
 		return 1;
 	}
-	figures first_results[std::size(kSizes)] = {}, second_results[std::size(kSizes)] = {};
+	// Taken once: measuring a daemon names it in KX_UBUSD, where ubusd_path() looks.
+	const std::string first = bus_test::ubusd_path();
+	round_figures first_rounds, second_rounds;
 	int rounds = second.empty() ? 1 : kRounds;
 	for (int round = 0; round < rounds; round++) {
-		if (!bench_daemon(bus_test::ubusd_path(), kBuildDaemon, calls, round == 0, first_results))
+		bool second_first = round % 2 == 1;
+		if (second_first && !bench_daemon(second, kSecondDaemon, calls, false, second_rounds))
 			return 1;
-		if (!second.empty() && !bench_daemon(second, kSecondDaemon, calls, false, second_results))
+		if (!bench_daemon(first, kBuildDaemon, calls, round == 0, first_rounds))
+			return 1;
+		if (!second.empty() && !second_first && !bench_daemon(second, kSecondDaemon, calls, false, second_rounds))
 			return 1;
 	}
-	print_figures(kBuildDaemon, first_results);
+	print_figures(kBuildDaemon, first_rounds);
 	if (second.empty())
 		return 0;
-	print_figures(kSecondDaemon, second_results);
+	print_figures(kSecondDaemon, second_rounds);
 	for (size_t i = 0; i < std::size(kSizes); i++) {
-		const figures &ours = kOurDaemonFirst ? first_results[i] : second_results[i];
-		const figures &theirs = kOurDaemonFirst ? second_results[i] : first_results[i];
+		if (!measured(i))
+			continue;
+		const auto &ours = kOurDaemonFirst ? first_rounds[i] : second_rounds[i];
+		const auto &theirs = kOurDaemonFirst ? second_rounds[i] : first_rounds[i];
 		printf("bus round trips %s, our ubusd / platform ubusd (%s): %.2fx, p99 %.2fx\n", kSizes[i].label, kLibrary,
-		       ours.calls_per_s / theirs.calls_per_s, ours.p99_us / theirs.p99_us);
+		       median_ratio(ours, theirs, &figures::calls_per_s), median_ratio(ours, theirs, &figures::p99_us));
 	}
 	return 0;
 }

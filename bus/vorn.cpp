@@ -101,13 +101,16 @@ int transfer_handler(struct ubus_context *bus, struct ubus_object *, struct ubus
 	if (sent > 0) {
 		// The reply is the buffer's text up to its NUL; one that fills the whole
 		// buffer is cut at its last byte rather than read past the end.
-		if (!memchr(s.msg_buf, '\0', s.msg_size))
+		const auto *end = static_cast<const char *>(memchr(s.msg_buf, '\0', s.msg_size));
+		if (!end) {
 			s.msg_buf[s.msg_size - 1] = '\0';
+			end = s.msg_buf + s.msg_size - 1;
+		}
+		size_t len = static_cast<size_t>(end - s.msg_buf);
 		blob_buf_init(&s.reply, 0);
-		blobmsg_add_string(&s.reply, "resp", s.msg_buf);
+		blobmsg_add_field(&s.reply, BLOBMSG_TYPE_STRING, "resp", s.msg_buf, static_cast<unsigned>(len + 1));
 		if (kReplyFraming + blob_len(s.reply.head) > kBusMaxMessage) {
 			// The daemon would drop this process's connection: answer without data.
-			size_t len = strlen(s.msg_buf);
 			fprintf(stderr, "vorn: reply of %zu bytes is too large for the bus, sent without data\n", len);
 			syslog(LOG_ERR, "vorn: reply of %zu bytes is too large for the bus, sent without data", len);
 			return 0;
@@ -122,10 +125,11 @@ int transfer_handler(struct ubus_context *bus, struct ubus_object *, struct ubus
 bool build_request(const char *msg)
 {
 	library_state &s = state();
-	if (strlen(msg) > VORN_MAX_REQUEST_TEXT)
+	size_t len = strlen(msg);
+	if (len > VORN_MAX_REQUEST_TEXT)
 		return false;
 	blobmsg_buf_init(&s.request);
-	return blobmsg_add_string(&s.request, "sendmsg", msg) == 0 &&
+	return blobmsg_add_field(&s.request, BLOBMSG_TYPE_STRING, "sendmsg", msg, static_cast<unsigned>(len + 1)) == 0 &&
 	       kRequestFraming + blob_len(s.request.head) <= kBusMaxMessage;
 }
 

@@ -89,7 +89,7 @@ bool accepts_connections()
 
 std::string ubusd_path() { return from_env("KX_UBUSD", KX_UBUSD_PATH); }
 std::string ubus_cli_path() { return from_env("KX_UBUS_CLI", KX_UBUS_CLI_PATH); }
-std::string test_service_path() { return KX_TEST_SERVICE_PATH; }
+std::string test_service_path() { return from_env("KX_TEST_SERVICE", KX_TEST_SERVICE_PATH); }
 std::string platform_ubus_cli_path() { return from_env("KX_PLATFORM_UBUS_CLI", KX_PLATFORM_UBUS_CLI_PATH); }
 
 bool enter_private_run(std::string *why)

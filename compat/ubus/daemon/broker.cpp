@@ -14,6 +14,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <string_view>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -68,7 +69,7 @@ struct pending_call {
 
 std::unordered_map<uint32_t, client *> g_clients;
 std::unordered_map<uint32_t, object *> g_objects;
-std::map<std::string, object *> g_paths;
+std::map<std::string, object *, std::less<>> g_paths;
 std::unordered_map<uint32_t, object_type> g_types;
 std::vector<pending_call> g_pending;
 std::vector<client *> g_dead;
@@ -123,15 +124,17 @@ bool flush(client *cl)
 	return true;
 }
 
+// Sends every client's queued frames. Dropping a client queues statuses for the
+// callers it owed, which are sent in the same walk; the list keeps its storage.
 void flush_dirty()
 {
-	std::vector<client *> dirty;
-	dirty.swap(g_dirty);
-	for (client *cl : dirty) {
+	for (size_t i = 0; i < g_dirty.size(); i++) {
+		client *cl = g_dirty[i];
 		cl->dirty = false;
 		if (!cl->dead && (cl->doomed || !flush(cl)))
 			kill_client(cl);
 	}
+	g_dirty.clear();
 }
 
 // Marks a client to be dropped after the batch: dropping it at once would
@@ -287,7 +290,7 @@ int handle_lookup(client *cl, const ubus_msghdr &hdr, blob_attr **attr)
 			send_object_data(cl, hdr, entry.second, true);
 		return UBUS_STATUS_OK;
 	}
-	std::string path = blob_get_string(attr[UBUS_ATTR_OBJPATH]);
+	std::string_view path = blob_get_string(attr[UBUS_ATTR_OBJPATH]);
 	bool wildcard = !path.empty() && path.back() == '*';
 	if (!wildcard) {
 		auto it = g_paths.find(path);
@@ -296,7 +299,7 @@ int handle_lookup(client *cl, const ubus_msghdr &hdr, blob_attr **attr)
 		send_object_data(cl, hdr, it->second, true);
 		return UBUS_STATUS_OK;
 	}
-	path.pop_back();
+	path.remove_suffix(1);
 	bool found = false;
 	for (auto it = g_paths.lower_bound(path); it != g_paths.end() && it->first.compare(0, path.size(), path) == 0; ++it) {
 		send_object_data(cl, hdr, it->second, true);

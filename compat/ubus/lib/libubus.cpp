@@ -74,8 +74,8 @@ bool flush_tx(ubus_context *ctx)
 {
 	if (ctx->tx_len == 0)
 		return true;
-	bool ok = !ctx->disconnected &&
-		ubus_wire::write_all(ctx->sock.fd, ctx->tx_buf, ctx->tx_len, nullptr, 0, kSendTimeoutMs);
+	iovec queued = {ctx->tx_buf, ctx->tx_len};
+	bool ok = !ctx->disconnected && ubus_wire::write_all(ctx->sock.fd, &queued, 1, kSendTimeoutMs);
 	ctx->tx_len = 0;
 	if (ctx->tx_cap > kRxInitial * 16) {
 		free(ctx->tx_buf);
@@ -85,14 +85,53 @@ bool flush_tx(ubus_context *ctx)
 	return ok;
 }
 
-bool send_msg(ubus_context *ctx, uint8_t type, uint16_t seq, uint32_t peer, blob_attr *msg)
+// One outgoing message blob in up to three pieces: the blob as built, then a
+// DATA payload and its padding sent from where they lie instead of copied.
+struct outgoing {
+	iovec pieces[3];
+	int count;
+
+	size_t bytes() const
+	{
+		size_t n = 0;
+		for (int i = 0; i < count; i++)
+			n += pieces[i].iov_len;
+		return n;
+	}
+};
+
+outgoing whole_blob(blob_attr *msg)
+{
+	return {{{msg, blob_pad_len(msg)}}, 1};
+}
+
+// Ends the blob in head with a DATA attribute holding data's payload, which stays
+// where it is; false when memory is short.
+bool with_data(blob_buf *head, const blob_attr *data, outgoing *out)
+{
+	static const char kZeroPad[BLOB_ATTR_ALIGN] = {};
+	size_t len = blob_len(data);
+	size_t head_bytes = blob_pad_len(head->head);
+	blob_attr *attr = blob_put(head, UBUS_ATTR_DATA, nullptr, 0);
+	if (!attr)
+		return false;
+	blob_set_raw_len(attr, static_cast<unsigned>(sizeof(blob_attr) + len));
+	blob_set_raw_len(head->head, static_cast<unsigned>(head_bytes + blob_pad_len(attr)));
+	*out = {{{head->head, head_bytes + sizeof(blob_attr)},
+		 {const_cast<void *>(blob_data(data)), len},
+		 {const_cast<char *>(kZeroPad), blob_pad_len(attr) - blob_raw_len(attr)}},
+		3};
+	return true;
+}
+
+bool send_msg(ubus_context *ctx, uint8_t type, uint16_t seq, uint32_t peer, const outgoing &msg)
 {
 	if (ctx->disconnected)
 		return false;
-	if (blob_pad_len(msg) > UBUS_MAX_MSGLEN)
+	size_t blob_bytes = msg.bytes();
+	if (blob_bytes > UBUS_MAX_MSGLEN)
 		return false; // the daemon would drop the connection
 	ubus_msghdr hdr = {0, type, htons(seq), htonl(peer)};
-	size_t blob_bytes = blob_pad_len(msg);
 	if (ctx->corked) {
 		size_t need = ctx->tx_len + sizeof(hdr) + blob_bytes;
 		if (need > ctx->tx_cap) {
@@ -105,14 +144,22 @@ bool send_msg(ubus_context *ctx, uint8_t type, uint16_t seq, uint32_t peer, blob
 			ctx->tx_buf = grown;
 			ctx->tx_cap = static_cast<uint32_t>(cap);
 		}
-		memcpy(ctx->tx_buf + ctx->tx_len, &hdr, sizeof(hdr));
-		memcpy(ctx->tx_buf + ctx->tx_len + sizeof(hdr), msg, blob_bytes);
+		char *at = ctx->tx_buf + ctx->tx_len;
+		memcpy(at, &hdr, sizeof(hdr));
+		at += sizeof(hdr);
+		for (int i = 0; i < msg.count; i++) {
+			memcpy(at, msg.pieces[i].iov_base, msg.pieces[i].iov_len);
+			at += msg.pieces[i].iov_len;
+		}
 		ctx->tx_len = static_cast<uint32_t>(need);
 		return true;
 	}
 	if (!flush_tx(ctx))
 		return false;
-	return ubus_wire::write_all(ctx->sock.fd, &hdr, sizeof(hdr), msg, blob_bytes, kSendTimeoutMs);
+	iovec iov[4] = {{&hdr, sizeof(hdr)}};
+	for (int i = 0; i < msg.count; i++)
+		iov[i + 1] = msg.pieces[i];
+	return ubus_wire::write_all(ctx->sock.fd, iov, msg.count + 1, kSendTimeoutMs);
 }
 
 // The handler runs only for a connection on the event loop, as in the platform's
@@ -178,12 +225,11 @@ ubus_object *find_object(ubus_context *ctx, uint32_t id)
 
 void send_status(ubus_context *ctx, ubus_request_data *req, int status)
 {
-	blob_buf b = {};
+	blob_buf &b = msg_buf();
 	blob_buf_init(&b, 0);
 	blob_put_int32(&b, UBUS_ATTR_STATUS, static_cast<uint32_t>(status));
 	blob_put_int32(&b, UBUS_ATTR_OBJID, req->object);
-	send_msg(ctx, UBUS_MSG_STATUS, req->seq, req->peer, b.head);
-	blob_buf_free(&b);
+	send_msg(ctx, UBUS_MSG_STATUS, req->seq, req->peer, whole_blob(b.head));
 }
 
 void process_invoke(ubus_context *ctx, received_msg *m)
@@ -427,7 +473,7 @@ int complete_request(ubus_context *ctx, ubus_request *req, int timeout_ms)
 }
 
 int start_and_complete(ubus_context *ctx, ubus_request *req, uint8_t type, uint32_t peer,
-		       blob_attr *msg, int timeout_ms)
+		       const outgoing &msg, int timeout_ms)
 {
 	req->ctx = ctx;
 	req->peer = peer;
@@ -645,7 +691,7 @@ int ubus_add_object(struct ubus_context *ctx, struct ubus_object *obj)
 	ar.req.data_cb = nullptr;
 	// Object replies carry the attributes at the top level, not inside DATA.
 	ar.req.raw_data_cb = add_object_data_cb;
-	int status = start_and_complete(ctx, &ar.req, UBUS_MSG_ADD_OBJECT, 0, b.head, kControlTimeoutMs);
+	int status = start_and_complete(ctx, &ar.req, UBUS_MSG_ADD_OBJECT, 0, whole_blob(b.head), kControlTimeoutMs);
 	if (status == UBUS_STATUS_OK) {
 		if (!obj->id)
 			return UBUS_STATUS_NO_DATA;
@@ -662,7 +708,7 @@ int ubus_remove_object(struct ubus_context *ctx, struct ubus_object *obj)
 	blob_buf_init(&b, 0);
 	blob_put_int32(&b, UBUS_ATTR_OBJID, obj->id);
 	ubus_request req = {};
-	int status = start_and_complete(ctx, &req, UBUS_MSG_REMOVE_OBJECT, 0, b.head, kControlTimeoutMs);
+	int status = start_and_complete(ctx, &req, UBUS_MSG_REMOVE_OBJECT, 0, whole_blob(b.head), kControlTimeoutMs);
 	if (status == UBUS_STATUS_OK) {
 		list_del(&obj->list);
 		obj->id = 0;
@@ -680,7 +726,7 @@ int ubus_lookup(struct ubus_context *ctx, const char *path, ubus_lookup_handler_
 	lr.cb = cb;
 	lr.priv = priv;
 	lr.req.raw_data_cb = lookup_data_cb;
-	return start_and_complete(ctx, &lr.req, UBUS_MSG_LOOKUP, 0, b.head, kControlTimeoutMs);
+	return start_and_complete(ctx, &lr.req, UBUS_MSG_LOOKUP, 0, whole_blob(b.head), kControlTimeoutMs);
 }
 
 int ubus_lookup_id(struct ubus_context *ctx, const char *path, uint32_t *id)
@@ -695,35 +741,29 @@ int ubus_invoke(struct ubus_context *ctx, uint32_t obj, const char *method,
 {
 	if (msg && blob_pad_len(msg) > UBUS_MAX_MSGLEN)
 		return UBUS_STATUS_INVALID_ARGUMENT;
-	blob_buf b = {};
+	blob_buf &b = msg_buf();
 	blob_buf_init(&b, 0);
 	blob_put_int32(&b, UBUS_ATTR_OBJID, obj);
 	blob_put_string(&b, UBUS_ATTR_METHOD, method);
-	if (msg && !blob_put(&b, UBUS_ATTR_DATA, blob_data(msg), static_cast<unsigned>(blob_len(msg)))) {
-		blob_buf_free(&b);
+	outgoing out = whole_blob(b.head);
+	if (msg && !with_data(&b, msg, &out))
 		return UBUS_STATUS_NO_MEMORY;
-	}
-	if (blob_pad_len(b.head) > UBUS_MAX_MSGLEN) {
-		blob_buf_free(&b);
+	if (out.bytes() > UBUS_MAX_MSGLEN)
 		return UBUS_STATUS_INVALID_ARGUMENT; // larger than the bus carries: never sent
-	}
 
 	ubus_request req = {};
 	req.data_cb = cb;
 	req.priv = priv;
-	int status = start_and_complete(ctx, &req, UBUS_MSG_INVOKE, obj, b.head, timeout);
-	blob_buf_free(&b);
-	return status;
+	return start_and_complete(ctx, &req, UBUS_MSG_INVOKE, obj, out, timeout);
 }
 
 int ubus_send_reply(struct ubus_context *ctx, struct ubus_request_data *req, struct blob_attr *msg)
 {
-	blob_buf b = {};
+	blob_buf &b = msg_buf();
 	blob_buf_init(&b, 0);
 	blob_put_int32(&b, UBUS_ATTR_OBJID, req->object);
-	blob_put(&b, UBUS_ATTR_DATA, blob_data(msg), static_cast<unsigned>(blob_len(msg)));
-	bool ok = send_msg(ctx, UBUS_MSG_DATA, req->seq, req->peer, b.head);
-	blob_buf_free(&b);
+	outgoing out;
+	bool ok = with_data(&b, msg, &out) && send_msg(ctx, UBUS_MSG_DATA, req->seq, req->peer, out);
 	return ok ? 0 : UBUS_STATUS_NO_DATA;
 }
 

@@ -104,12 +104,10 @@ bool receive_into(int fd, char **buf, size_t *len, size_t *cap, size_t min_room,
 	}
 }
 
-bool write_all(int fd, const void *a, size_t alen, const void *b, size_t blen, int timeout_ms)
+bool write_all(int fd, iovec *iov, int iovcnt, int timeout_ms)
 {
-	iovec iov[2] = {{const_cast<void *>(a), alen}, {const_cast<void *>(b), blen}};
-	int iovcnt = 2;
 	iovec *cur = iov;
-	long deadline = now_ms() + timeout_ms;
+	long deadline = -1; // taken when the socket first fills up
 
 	while (iovcnt > 0) {
 		msghdr mh = {};
@@ -122,6 +120,8 @@ bool write_all(int fd, const void *a, size_t alen, const void *b, size_t blen, i
 				continue;
 			if (errno != EAGAIN && errno != EWOULDBLOCK)
 				return false;
+			if (deadline < 0)
+				deadline = now_ms() + timeout_ms;
 			long left = deadline - now_ms();
 			if (left <= 0)
 				return false;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <sys/uio.h>
 
 namespace ubus_wire {
 
@@ -22,8 +23,8 @@ void parse_attrs(blob_attr *msg, blob_attr *attrs[UBUS_ATTR_MAX]);
 // Returns false when the peer closed the connection or it failed.
 bool receive_into(int fd, char **buf, size_t *len, size_t *cap, size_t min_room, size_t max_cap);
 
-// Writes the whole buffer pair to a socket that may be non-blocking,
-// waiting for it to drain at most timeout_ms. Returns false on failure.
-bool write_all(int fd, const void *a, size_t alen, const void *b, size_t blen, int timeout_ms);
+// Writes the pieces (adjusted in place as they go out) to a socket that may be
+// non-blocking, waiting for it to drain at most timeout_ms. Returns false on failure.
+bool write_all(int fd, iovec *iov, int iovcnt, int timeout_ms);
 
 } // namespace ubus_wire
