@@ -98,6 +98,7 @@ protected:
 			faults += std::string(i ? "," : "") + "{\"chip\": " + std::to_string(i) + ", \"fault\": \"slow\", \"delay_ms\": 1700}";
 		return factory_machine(board(1, 3, 19, "\"faults\": [" + faults + "]"));
 	}
+	bool fast_start_up() const override { return false; }
 	void SetUp() override
 	{
 		HashBoardTwin::SetUp();

@@ -57,6 +57,17 @@ protected:
 		all = twin().commands();
 		return std::vector<twin::Command>(all.begin() + static_cast<long>(std::min(before, all.size())), all.end());
 	}
+
+	// A group script runs in the background: its programs are up before the next request stops them.
+	void wait_group_running(const std::string &group)
+	{
+		for (const char *port : {"ttyS0", "ttyS1", "ttyS3", "ttyS5"}) {
+			const std::string name = group + "." + port;
+			for (int i = 0; i < 200 && twin().program_status(name) != "RUNNING"; ++i)
+				std::this_thread::sleep_for(std::chrono::milliseconds(50));
+			EXPECT_EQ(twin().program_status(name), "RUNNING") << name;
+		}
+	}
 };
 
 TEST_P(AppControl, GpStartOnOneConnectorPulsesItsResetLineFirst)
@@ -85,6 +96,7 @@ TEST_P(AppControl, GpOnAllConnectorsUsesThePresenceNumber)
 	mark_present("\"miner.ttyS0\",\"miner.ttyS1\"");
 	EXPECT_EQ(texts(run(app("app.gp", "start", 0), 1)), (std::vector<std::string>{"/root/start_all_gp.sh 10011"}));
 	EXPECT_TRUE(twin().wait_log("supervisorctl start gp.all", 2000));
+	wait_group_running("gp");
 	EXPECT_EQ(texts(run(app("app.gp", "stop", 0), 1)), (std::vector<std::string>{"/root/stop_all_gp.sh 1"}));
 	EXPECT_TRUE(twin().wait_log("Stop all gp.ttyS*!", 2000));
 	EXPECT_TRUE(run(app("app.gp", "restart", 0), 0).empty()) << "restart of all only logs";
@@ -147,6 +159,7 @@ TEST_P(AppControl, MinerOnConnectorsAndOnAll)
 		  (std::vector<std::string>{"supervisorctl restart miner.ttyS0"}));
 	EXPECT_EQ(texts(run(app("app.miner", "start", 0), 1)),
 		  (std::vector<std::string>{"/root/start_all_miner.sh 10101"}));
+	wait_group_running("miner");
 	EXPECT_EQ(texts(run(app("app.miner", "stop", 0), 1)), (std::vector<std::string>{"/root/stop_all_miner.sh 1"}));
 	EXPECT_TRUE(twin().wait_log("stop all miner.ttyS*", 2000));
 	EXPECT_TRUE(run(app("app.miner", "restart", 0), 0).empty());

@@ -54,6 +54,8 @@ protected:
 	virtual const char *service() const { return "cfgsvc"; }
 	virtual std::string machine() const { return ""; }
 	virtual void prepare() {}
+	// The service's clock runs this much faster, unless a case measures its waits.
+	virtual double pace() const { return kStartUpSpeed; }
 
 	twin::BootOptions options() override
 	{
@@ -62,6 +64,10 @@ protected:
 		if (std::string(service()) != "cfgsvc")
 			opts.programs.push_back(service());
 		opts.machine = machine();
+		if (pace() > 1.0) {
+			opts.faketime = {service()};
+			opts.faketime_speed = pace();
+		}
 		return opts;
 	}
 
@@ -109,7 +115,9 @@ protected:
 	double done_ = 0;
 };
 
-class HealthyBoot : public Boot {};
+class HealthyBoot : public Boot {
+	double pace() const override { return 1.0; } // the waits are measured
+};
 
 TEST_F(HealthyBoot, PowerCyclesRecognizesEveryBoardInTurnAndStartsHealth)
 {
@@ -157,6 +165,7 @@ TEST_F(HealthyBoot, PowerCyclesRecognizesEveryBoardInTurnAndStartsHealth)
 // Boards on CN1 and CN3 only; a version text without "V1." but with "V0.";
 // a hostname that differs from the model name.
 class TwoBoardBoot : public Boot {
+	double pace() const override { return 1.0; } // the waits are measured
 	std::string machine() const override
 	{
 		return R"({"boards": [{"cn": 2, "present": false}, {"cn": 4, "present": false}],

@@ -112,7 +112,7 @@ TEST_P(ProbeSplitReply, PiecesAreAssembledIntoOneReply)
 {
 	const twin::ExecResult run = tool("probe /dev/ttyS0");
 	EXPECT_NE(run.out.find("ret=8 value=0x00000102"), std::string::npos) << run.out;
-	// 3 + 3 + 2 bytes, 30 ms apart.
+	// 3 + 3 + 2 bytes, 100 ms apart.
 	EXPECT_NE(run.out.find("rsum=3 "), std::string::npos) << run.out;
 	EXPECT_NE(run.out.find("rsum=6 "), std::string::npos);
 	EXPECT_NE(run.out.find("rsum=8 "), std::string::npos);

@@ -203,8 +203,9 @@ void Model::board_send(BoardLine& b, std::vector<uint8_t> bytes, int delay_ms, b
     std::vector<uint8_t> a(bytes.begin(), bytes.begin() + 3), c(bytes.begin() + 3, bytes.begin() + 6),
         d(bytes.begin() + 6, bytes.end());
     loop_.after(delay_ms / 1000.0, [push, a] { push(a); });
-    loop_.after(delay_ms / 1000.0 + 0.03, [push, c] { push(c); });
-    loop_.after(delay_ms / 1000.0 + 0.06, [push, d] { push(d); });
+    // far enough apart that a reader on a loaded machine still sees three pieces
+    loop_.after(delay_ms / 1000.0 + 0.1, [push, c] { push(c); });
+    loop_.after(delay_ms / 1000.0 + 0.2, [push, d] { push(d); });
     return;
   }
   if (delay_ms <= 0) push(std::move(bytes));

@@ -81,12 +81,11 @@ std::string supervisor_conf(const InitConfig& cfg) {
       "\n\n"
       "[rpcinterface:supervisor]\nsupervisor.rpcinterface_factory = supervisor.rpcinterface:make_main_rpcinterface\n\n"
       "[supervisorctl]\nserverurl=unix:///run/kxsim/supervisor.sock\n\n";
+  // every program to autostart or to run under libfaketime (a scenario may start those itself) has an entry
   std::vector<std::string> names = kSupervisedPrograms;
-  for (const std::string& p : cfg.programs) {
-    bool known = false;
-    for (const std::string& n : names) known = known || n == p;
-    if (!known) names.push_back(p);
-  }
+  for (const std::vector<std::string>* list : {&cfg.programs, &cfg.faketime})
+    for (const std::string& p : *list)
+      if (std::find(names.begin(), names.end(), p) == names.end()) names.push_back(p);
   // The long-running services come back when they end (for instance after losing the bus), as on the board.
   const std::vector<std::string> restarted = {"cfgsvc", "cfgsvc_v2", "kx_hwmond"};
   for (const std::string& n : names) {
