@@ -17,11 +17,7 @@ protected:
 	{
 		twin::BootOptions o;
 		o.programs = {"kx_hwmond", "cfgsvc"};
-#if !defined(__SANITIZE_ADDRESS__) // libfaketime's sleeps do not survive the address sanitizer
-		// The settings service's start-up waits (power cycle, probes) pass ten times faster.
-		o.faketime = {"cfgsvc"};
-		o.faketime_speed = 10;
-#endif
+		twin::run_fast(o, "cfgsvc"); // its start-up waits (power cycle, probes)
 		return o;
 	}
 

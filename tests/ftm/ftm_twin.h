@@ -13,13 +13,8 @@
 
 namespace ftm_twin {
 
-#if defined(__SANITIZE_ADDRESS__)
-inline constexpr double kStartUpSpeed = 1.0; // libfaketime's sleeps do not survive the address sanitizer
-#else
-inline constexpr double kStartUpSpeed = 10.0;
-#endif
-// libfaketime's time spec of the programs the twin runs under it, read at every clock read.
-inline constexpr const char *kClockFile = "/run/kxsim/faketime.rc";
+inline constexpr double kStartUpSpeed = twin::kFastestPace;
+inline constexpr const char *kClockFile = twin::kFaketimeFile;
 
 inline const std::string kOk = R"({"code": 0, "error": "ok", "body": {} })";
 inline const std::string kActionWithKey = R"({"code": -22, "error": "Unsupport action with key ", "body": {} })";

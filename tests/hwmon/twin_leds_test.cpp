@@ -7,11 +7,7 @@ using namespace hwmon_twin;
 
 constexpr int kBlue = 1;  // GPIO lines
 constexpr int kRed = 2;
-#if defined(__SANITIZE_ADDRESS__)
-constexpr double kMaxSpeed = 1.0;  // libfaketime's sleeps do not survive the address sanitizer
-#else
-constexpr double kMaxSpeed = 10.0;
-#endif
+constexpr double kMaxSpeed = twin::kFastestPace;
 
 // kx_hwmond runs with its clock sped up, so that seconds of blinking take a fraction of that.
 class Leds : public twin::TwinTest {

@@ -85,7 +85,7 @@ protected:
 		char spec[64];  // half a millisecond more: the fraction's rounding stays in its millisecond
 		std::snprintf(spec, sizeof(spec), "2026-01-01 %02lld:%02lld:%02lld.%03lld500\n", ms / 3600000,
 			      ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
-		twin().write_file("/run/kxsim/faketime.rc", spec);
+		twin().write_file(twin::kFaketimeFile, spec);
 	}
 
 	// Runs fn delta_ms after the last event and waits until resetkeyd waits for the button again.

@@ -56,15 +56,10 @@ inline std::string pools_set(const std::vector<std::vector<std::string>> &pools,
 	return text + "]}}";
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-inline constexpr double kStartUpSpeed = 1.0; // libfaketime's sleeps do not survive the address sanitizer
-#else
-inline constexpr double kStartUpSpeed = 10.0;
-#endif
+inline constexpr double kStartUpSpeed = twin::kFastestPace;
 
 inline constexpr const char *kStartUpDone = "initialize hardware environment done!";
-// libfaketime's time spec of the programs the twin runs under it, read at every clock read.
-inline constexpr const char *kClockFile = "/run/kxsim/faketime.rc";
+inline constexpr const char *kClockFile = twin::kFaketimeFile;
 
 class SettingScenario : public twin::TwinTest, public ::testing::WithParamInterface<const char *> {
 protected:
