@@ -415,23 +415,23 @@ void default_connection_lost(ubus_context *ctx)
 		uloop_end();
 }
 
-// Replies usually come within tens of microseconds; checking for them briefly
-// before sleeping saves the wake-up of an idle CPU on every round trip.
-int wait_readable(int fd, int wait_ms)
+// Reads what has arrived without waiting; true when bytes came in or the
+// connection ended, after handling every complete frame.
+bool receive_now(ubus_context *ctx)
 {
-	pollfd pfd = {fd, POLLIN, 0};
-	long spin_until = now_us() + kSpinBeforeSleepUs;
-	do {
-		int n = poll(&pfd, 1, 0);
-		if (n != 0)
-			return n;
-		sched_yield();
-	} while (now_us() < spin_until);
-	return poll(&pfd, 1, wait_ms);
+	size_t before = ctx->rx_len;
+	bool alive = fill_rx(ctx);
+	if (alive && ctx->rx_len == before)
+		return false;
+	if (!drain_rx(ctx) || !alive)
+		mark_lost(ctx);
+	return true;
 }
 
 // Waits for the request's status, handling whatever else arrives meanwhile.
-// timeout_ms <= 0 waits without limit.
+// timeout_ms <= 0 waits without limit. Replies usually come within tens of
+// microseconds, so the socket is read without waiting for a short while
+// before sleeping: that saves the wake-up of an idle CPU on every round trip.
 int complete_request(ubus_context *ctx, ubus_request *req, int timeout_ms)
 {
 	long deadline = now_ms() + timeout_ms;
@@ -440,6 +440,7 @@ int complete_request(ubus_context *ctx, ubus_request *req, int timeout_ms)
 	ctx->stack_depth++;
 	if (!drain_rx(ctx))
 		mark_lost(ctx);
+	long spin_until = now_us() + kSpinBeforeSleepUs;
 	while (!req->status_msg) {
 		if (ctx->disconnected) {
 			status = UBUS_STATUS_CONNECTION_FAILED;
@@ -452,16 +453,19 @@ int complete_request(ubus_context *ctx, ubus_request *req, int timeout_ms)
 				break;
 			wait = static_cast<int>(left);
 		}
-		int n = wait_readable(ctx->sock.fd, wait);
-		if (n < 0 && errno != EINTR) {
+		if (receive_now(ctx)) {
+			spin_until = now_us() + kSpinBeforeSleepUs;
+			continue;
+		}
+		if (now_us() < spin_until) {
+			sched_yield();
+			continue;
+		}
+		pollfd pfd = {ctx->sock.fd, POLLIN, 0};
+		if (poll(&pfd, 1, wait) < 0 && errno != EINTR) {
 			status = UBUS_STATUS_UNKNOWN_ERROR;
 			break;
 		}
-		if (n <= 0)
-			continue;
-		bool alive = fill_rx(ctx);
-		if (!drain_rx(ctx) || !alive)
-			mark_lost(ctx);
 	}
 	ctx->stack_depth--;
 	list_del(&req->list);
