@@ -17,11 +17,7 @@ bool uloop_cancelled = false;
 namespace {
 
 constexpr int kMaxEvents = 16;
-// After a batch of events the loop checks for the next one this long before
-// sleeping: on a bus, requests and replies follow each other within tens of
-// microseconds, and sleeping between them costs the wake-up of an idle CPU.
-// An idle loop never spins; a busy one spends at most this per batch.
-constexpr long kSpinBeforeSleepUs = 100;
+// Bounds the checks of one spin, should the clock stand still.
 constexpr int kMaxSpinChecks = 1000;
 
 int g_epoll_fd = -1;
@@ -41,6 +37,11 @@ int g_fetched_count = 0;
 
 int g_run_depth = 0;
 int g_status = 0;
+// After a batch of events the loop may check for the next one this long
+// before sleeping: on a bus, requests and replies follow each other within
+// tens of microseconds, and sleeping between them costs the wake-up of an idle
+// CPU. An idle loop never spins; a busy one spends at most this per batch.
+long g_spin_before_sleep_us = 0;
 // The last wait returned events, so more are likely to follow shortly.
 bool g_recently_busy = false;
 
@@ -147,9 +148,10 @@ int wait_events(epoll_event *events, int timeout_ms)
 {
 	if (uloop_cancelled)
 		return 0;
-	if (g_recently_busy && timeout_ms != 0) {
-		bool covers_timeout = timeout_ms > 0 && timeout_ms * 1000L <= kSpinBeforeSleepUs;
-		int n = spin_for_events(events, covers_timeout ? timeout_ms * 1000L : kSpinBeforeSleepUs);
+	long spin_us = g_spin_before_sleep_us;
+	if (spin_us > 0 && g_recently_busy && timeout_ms != 0) {
+		bool covers_timeout = timeout_ms > 0 && timeout_ms * 1000L <= spin_us;
+		int n = spin_for_events(events, covers_timeout ? timeout_ms * 1000L : spin_us);
 		if (n != 0 || covers_timeout || uloop_cancelled)
 			return n;
 	}
@@ -355,8 +357,14 @@ int uloop_run_timeout(int timeout)
 	return g_status;
 }
 
+void uloop_set_spin_before_sleep(long spin_us)
+{
+	g_spin_before_sleep_us = spin_us > 0 ? spin_us : 0;
+}
+
 void uloop_done(void)
 {
+	g_recently_busy = false;
 	if (g_epoll_fd >= 0) {
 		close(g_epoll_fd);
 		g_epoll_fd = -1;

@@ -96,6 +96,7 @@ long process_cpu_ms()
 TEST(Uloop, ChecksBrieflyAfterEventsThenSleeps)
 {
 	ASSERT_EQ(uloop_init(), 0);
+	uloop_set_spin_before_sleep(200);
 	int p[2];
 	ASSERT_EQ(pipe(p), 0);
 	uloop_fd fd = {};
@@ -108,6 +109,7 @@ TEST(Uloop, ChecksBrieflyAfterEventsThenSleeps)
 	EXPECT_EQ(uloop_run_timeout(400), 0);
 	EXPECT_EQ(g_reads, 1);
 	EXPECT_LT(process_cpu_ms() - cpu_before, 100) << "the loop kept spinning instead of sleeping";
+	uloop_set_spin_before_sleep(0);
 	uloop_fd_delete(&fd);
 	close(p[0]);
 	close(p[1]);

@@ -57,6 +57,11 @@ int uloop_init(void);
 int uloop_run_timeout(int timeout);
 void uloop_done(void);
 
+/* This stand-in only (the bus daemon uses it): after a wait that returned
+ * events, check for the next ones for up to spin_us before sleeping again.
+ * 0, the default, always sleeps at once. */
+void uloop_set_spin_before_sleep(long spin_us);
+
 static inline int uloop_run(void)
 {
 	return uloop_run_timeout(-1);
