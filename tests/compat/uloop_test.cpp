@@ -47,6 +47,13 @@ TEST(Uloop, TimeoutsFireInExpiryOrderAndCancelReportsPending)
 
 int g_reads;
 
+long process_cpu_ms()
+{
+	timespec ts;
+	clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+	return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
+}
+
 void on_readable(uloop_fd *u, unsigned int events)
 {
 	char c;
@@ -76,41 +83,19 @@ TEST(Uloop, DescriptorEventsArriveUntilTheLoopIsEnded)
 	EXPECT_TRUE(uloop_cancelled);
 	uloop_timeout_cancel(&guard);
 
+	// A loop that checks briefly for more events before sleeping serves a
+	// later event and then sleeps: the rest of the wait costs no CPU.
+	uloop_set_spin_before_sleep(200);
+	ASSERT_EQ(write(p[1], "z", 1), 1);
+	long cpu_before = process_cpu_ms();
+	EXPECT_EQ(uloop_run_timeout(400), 0);
+	EXPECT_EQ(g_reads, 3);
+	EXPECT_LT(process_cpu_ms() - cpu_before, 100) << "the loop kept spinning instead of sleeping";
+	uloop_set_spin_before_sleep(0);
+
 	EXPECT_EQ(uloop_fd_delete(&fd), 0);
 	EXPECT_FALSE(fd.registered);
 	EXPECT_EQ(uloop_run_timeout(50), 0) << "a bounded run with nothing to do returns";
-	close(p[0]);
-	close(p[1]);
-	uloop_done();
-}
-
-long process_cpu_ms()
-{
-	timespec ts;
-	clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-	return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
-}
-
-// After events the loop checks for more without sleeping, but only briefly:
-// waiting on afterwards costs no CPU.
-TEST(Uloop, ChecksBrieflyAfterEventsThenSleeps)
-{
-	ASSERT_EQ(uloop_init(), 0);
-	uloop_set_spin_before_sleep(200);
-	int p[2];
-	ASSERT_EQ(pipe(p), 0);
-	uloop_fd fd = {};
-	fd.fd = p[0];
-	fd.cb = on_readable;
-	ASSERT_EQ(uloop_fd_add(&fd, ULOOP_READ), 0);
-	g_reads = 0;
-	ASSERT_EQ(write(p[1], "x", 1), 1);
-	long cpu_before = process_cpu_ms();
-	EXPECT_EQ(uloop_run_timeout(400), 0);
-	EXPECT_EQ(g_reads, 1);
-	EXPECT_LT(process_cpu_ms() - cpu_before, 100) << "the loop kept spinning instead of sleeping";
-	uloop_set_spin_before_sleep(0);
-	uloop_fd_delete(&fd);
 	close(p[0]);
 	close(p[1]);
 	uloop_done();
