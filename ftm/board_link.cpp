@@ -11,6 +11,8 @@
 
 namespace ftm {
 
+using namespace kx_json;
+
 namespace {
 
 constexpr const char *kHashBoardsGet = "{\"action\":\"get\",\"key\":\"hash_boards.all\",\"body\":{}}";

@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "json_util.h"
+#include <json_access.h>
 
 namespace ftm {
 
@@ -15,7 +15,7 @@ bool setting_request(const char *req, char *reply, int cap);
 
 // The hash boards as "hb.base" lists them.
 struct board_list {
-	json_owner root;
+	kx_json::json_owner root;
 	json_t *entries = nullptr;  // the "hb_base" array, owned by root
 	size_t count = 0;
 };

@@ -3,14 +3,16 @@
 #include <cstdio>
 #include <cstring>
 
+#include <json_access.h>
 #include <vorn_envelope.h>
 
 #include "ftm_log.h"
 #include "handlers.h"
-#include "json_util.h"
 #include "vendor_storage.h"
 
 namespace ftm {
+
+using namespace kx_json;
 
 namespace {
 

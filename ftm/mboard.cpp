@@ -16,6 +16,8 @@
 
 namespace ftm {
 
+using namespace kx_json;
+
 namespace {
 
 constexpr const char *kBaseFailed = VORN_REFUSAL("ftm dev base");
