@@ -11,6 +11,8 @@
 
 namespace ftm {
 
+using namespace kx_json;
+
 namespace {
 
 constexpr const char *kHashBoardsGet = "{\"action\":\"get\",\"key\":\"hash_boards.all\",\"body\":{}}";
@@ -149,6 +151,15 @@ bool parse_hb_temps(const char *reply, int cn)
 		snprintf(state().temps[i], kTempTextSize, "%s", value ? value : "");
 	}
 	return true;
+}
+
+reply_temps escaped_temps()
+{
+	// Cut at 31 bytes, a text may end inside a UTF-8 sequence: bytes above 0x7f are escaped too.
+	reply_temps t;
+	for (int i = 0; i < 4; i++)
+		escape_json_text(state().temps[i], t.text[i], sizeof(t.text[i]), high_bytes::escaped);
+	return t;
 }
 
 }  // namespace ftm

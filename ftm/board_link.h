@@ -3,7 +3,10 @@
 
 #include <cstddef>
 
-#include "json_util.h"
+#include <json_access.h>
+#include <json_escape.h>
+
+#include "ftm_state.h"
 
 namespace ftm {
 
@@ -15,7 +18,7 @@ bool setting_request(const char *req, char *reply, int cap);
 
 // The hash boards as "hb.base" lists them.
 struct board_list {
-	json_owner root;
+	kx_json::json_owner root;
 	json_t *entries = nullptr;  // the "hb_base" array, owned by root
 	size_t count = 0;
 };
@@ -40,5 +43,11 @@ bool board_count_ok(const board_list &list, char *resp, int size);
 // Asks "hwmond" for "hash_boards.all" and takes connector cn's four temperatures.
 bool read_board_temps(int cn);
 bool parse_hb_temps(const char *reply, int cn);
+
+// The four temperature texts as they may stand between the quotes of a reply.
+struct reply_temps {
+	char text[4][kx_json::escaped_size(kTempTextSize - 1)];
+};
+reply_temps escaped_temps();
 
 }  // namespace ftm

@@ -3,14 +3,17 @@
 #include <cstdio>
 #include <cstring>
 
+#include <json_access.h>
+#include <json_escape.h>
 #include <vorn_envelope.h>
 
 #include "ftm_log.h"
 #include "handlers.h"
-#include "json_util.h"
 #include "vendor_storage.h"
 
 namespace ftm {
+
+using namespace kx_json;
 
 namespace {
 
@@ -26,29 +29,6 @@ constexpr const char *kDevBaseReply =
 	" \"mac\": \"%s\"" BLANKS8 BLANKS8 "}" BLANKS8 BLANKS4 "}" BLANKS8 "}";
 #undef BLANKS8
 #undef BLANKS4
-
-// The stored serial number as it may stand between the quotes of the reply: it is
-// whatever a set wrote, so quotes, backslashes, control bytes (DEL included) and
-// bytes above 0x7f are escaped, the last as \u00XX as they are no UTF-8 on their own.
-void escape_sn(const uint8_t *sn, char *out, size_t size)
-{
-	size_t o = 0;
-	for (; *sn != 0; sn++) {
-		char one[7];
-		if (*sn == '"' || *sn == '\\')
-			snprintf(one, sizeof(one), "\\%c", *sn);
-		else if (*sn < 0x20 || *sn > 0x7e)
-			snprintf(one, sizeof(one), "\\u%04x", *sn);
-		else
-			snprintf(one, sizeof(one), "%c", *sn);
-		size_t len = strlen(one);
-		if (o + len >= size)
-			break;
-		memcpy(out + o, one, len);
-		o += len;
-	}
-	out[o] = '\0';
-}
 
 int hex_value(char c)
 {
@@ -170,8 +150,9 @@ void ftm_get_dev_base(const json_t *, char *resp, int size)
 	for (size_t i = 0; i < kMacBytes; i++)
 		snprintf(mac_text + 3 * i, sizeof(mac_text) - 3 * i, i + 1 < kMacBytes ? "%02x:" : "%02x", mac[i]);
 	err("ftm_get_dev_base sn %s mac %s.\n", (const char *)sn, mac_text);
-	char sn_text[6 * kVendorReadMax + 1];
-	escape_sn(sn, sn_text, sizeof(sn_text));
+	// The stored number is whatever a set wrote, bytes of any value.
+	char sn_text[escaped_size(kVendorReadMax)];
+	escape_json_text((const char *)sn, sn_text, sizeof(sn_text), high_bytes::escaped);
 	snprintf(resp, (size_t)size, kDevBaseReply, sn_text, mac_text);
 }
 

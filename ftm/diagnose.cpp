@@ -17,6 +17,8 @@
 
 namespace ftm {
 
+using namespace kx_json;
+
 namespace {
 
 constexpr int kDiagReplyCap = 512;
@@ -217,10 +219,13 @@ void ftm_get_mboard_diagnose(const json_t *, char *resp, int size)
 		diagnose_board(entry_index(second));
 	}
 	read_board_temps(first_cn);
+	char sn_text[escaped_size(kSnTextSize - 1)];
+	escape_json_text(sn, sn_text, sizeof(sn_text), high_bytes::escaped);
+	const reply_temps t = escaped_temps();
 	snprintf(resp, (size_t)size,
 		 "{\"code\": 0, \"error\": \"ok\", \"body\":{\"sn\": \"%s\",\"temp1\": \"%s\",\"temp2\": \"%s\","
 		 "\"temp3\": \"%s\",\"temp4\": \"%s\",\"good_chips\": \"%s \",\"bad_chips\": \"%s\"} }",
-		 sn, s.temps[0], s.temps[1], s.temps[2], s.temps[3], s.good_chips.text, s.bad_chips.text);
+		 sn_text, t.text[0], t.text[1], t.text[2], t.text[3], s.good_chips.text, s.bad_chips.text);
 }
 
 }  // namespace ftm

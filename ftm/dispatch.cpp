@@ -4,14 +4,16 @@
 #include <array>
 #include <cstdlib>
 
+#include <json_access.h>
 #include <vorn_envelope.h>
 
 #include "ftm_log.h"
 #include "ftm_state.h"
 #include "handlers.h"
-#include "json_util.h"
 
 namespace ftm {
+
+using namespace kx_json;
 
 namespace {
 

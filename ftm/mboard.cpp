@@ -16,6 +16,8 @@
 
 namespace ftm {
 
+using namespace kx_json;
+
 namespace {
 
 constexpr const char *kBaseFailed = VORN_REFUSAL("ftm dev base");
@@ -123,11 +125,15 @@ bool read_base_request(const json_t *request, base_request &r)
 
 bool send_base_record(const base_request &r, int index)
 {
+	// The number arrived as a JSON string, so it is UTF-8 already; an escaped text cut
+	// short here makes the request too long below.
+	char sn[kSettingReplyCap];
+	escape_json_text(r.hb_sn, sn, sizeof(sn), high_bytes::kept);
 	char req[kSettingReplyCap];
 	int n = snprintf(req, sizeof(req),
 			 "{\"key\":\"hb.base\",\"action\":\"set\",\"body\":{\"index\":%d, \"board_type\":%d, \"ate_freq\":%d, "
 			 "\"ate_vol\":%d,\"chips_num\":%d,\"hb_sn\":\"%s\"}}",
-			 index, r.board_type, r.ate_freq, r.ate_vol, r.chips_num, r.hb_sn);
+			 index, r.board_type, r.ate_freq, r.ate_vol, r.chips_num, sn);
 	if (n < 0 || (size_t)n >= sizeof(req)) {
 		out("hb.base set request too long: %d bytes \n", n);
 		return false;
@@ -200,11 +206,12 @@ void ftm_get_mboard(const json_t *, char *resp, int size)
 		test_board(kSecondBoardCn, &s.l_good_core, &s.l_bad_core);
 	if (!read_board_temps(cn))
 		return reply(resp, size, "{\"code\": -19, \"error\": \"Can not get mboard info\", \"body\": {} }");
+	const reply_temps t = escaped_temps();
 	snprintf(resp, (size_t)size,
 		 "{\"code\": 0, \"error\": \"ok\", \"body\":{\"good_core\": %d,\"bad_core\": %d,\"bad_chips\": \"%s\","
 		 "\"temp1\": \"%s\",\"temp2\": \"%s\",\"temp3\": \"%s\",\"temp4\": \"%s\",\"Lgood_core\": %d,"
 		 "\"Lbad_core\": %d} }",
-		 s.good_core, s.bad_core, s.bad_chips.text, s.temps[0], s.temps[1], s.temps[2], s.temps[3], s.l_good_core,
+		 s.good_core, s.bad_core, s.bad_chips.text, t.text[0], t.text[1], t.text[2], t.text[3], s.l_good_core,
 		 s.l_bad_core);
 }
 

@@ -7,14 +7,16 @@
 #include <cerrno>
 #include <cstring>
 
+#include <json_access.h>
 #include <vorn_envelope.h>
 
 #include "ftm_log.h"
 #include "handlers.h"
-#include "json_util.h"
 #include "unique_fd.h"
 
 namespace ftm {
+
+using namespace kx_json;
 
 namespace {
 

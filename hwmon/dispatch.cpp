@@ -3,14 +3,16 @@
 
 #include <array>
 
+#include <json_access.h>
 #include <vorn_envelope.h>
 
 #include "handlers.h"
 #include "hwmond_log.h"
-#include "json_body.h"
 #include "reply.h"
 
 namespace hwmond {
+
+using namespace kx_json;
 
 namespace {
 

@@ -5,17 +5,19 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <json_access.h>
 #include <vorn_envelope.h>
 
 #include "handlers.h"
 #include "hwmond_log.h"
 #include "hwmond_state.h"
-#include "json_body.h"
 #include "power_fans.h"
 #include "reply.h"
 #include "sysfs_io.h"
 
 namespace hwmond {
+
+using namespace kx_json;
 
 namespace {
 

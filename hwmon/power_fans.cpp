@@ -2,16 +2,18 @@
 #include <limits.h>
 #include <stdlib.h>
 
+#include <json_access.h>
 #include <vorn_envelope.h>
 
 #include "handlers.h"
 #include "hwmond_log.h"
-#include "json_body.h"
 #include "power_fans.h"
 #include "psu_fans.h"
 #include "reply.h"
 
 namespace hwmond {
+
+using namespace kx_json;
 
 namespace {
 

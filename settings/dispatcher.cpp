@@ -4,6 +4,8 @@
 
 #include <array>
 
+#include <json_access.h>
+
 #include "handlers.h"
 #include "svc_log.h"
 
@@ -74,11 +76,6 @@ template <std::size_t N> int find_in(const std::array<std::string_view, N> &tabl
 	return -1;
 }
 
-struct json_owner {
-	json_t *value;
-	~json_owner() { json_decref(value); }
-};
-
 void route(const setting_request &req, reply_buf &out)
 {
 	const key_route &row = kRoutes[static_cast<std::size_t>(req.key)];
@@ -90,16 +87,15 @@ void route(const setting_request &req, reply_buf &out)
 
 void handle(const char *msg, reply_buf &out)
 {
-	json_error_t error;
-	json_owner root{json_loads(msg, 0, &error)};
+	kx_json::json_owner root = kx_json::parse_json(msg);
 	svc_log(kLogDebug, "__setting_server parse :%s", msg);
-	if (root.value == nullptr) {
+	if (root.get() == nullptr) {
 		svc_log(kLogError, "Error code: 306, Failed to parse JSON in setting server!");
 		reply_status(out, VORN_REPLY_PARSE_ERROR);
 		return;
 	}
 
-	json_t *key = json_object_get(root.value, "key");
+	json_t *key = json_object_get(root.get(), "key");
 	if (key == nullptr) {
 		svc_log(kLogError, "json_object_get return NULL");
 		reply_status(out, VORN_REPLY_UNSUPPORT_KEY);
@@ -117,7 +113,7 @@ void handle(const char *msg, reply_buf &out)
 		return;
 	}
 
-	json_t *action = json_object_get(root.value, "action");
+	json_t *action = json_object_get(root.get(), "action");
 	if (!json_is_string(action)) {
 		svc_log(kLogError, "JSON invalid action");
 		reply_status(out, VORN_REPLY_UNSUPPORT_ACTION);
@@ -131,7 +127,7 @@ void handle(const char *msg, reply_buf &out)
 		return;
 	}
 
-	route(setting_request{root.value, key_index, action_index}, out);
+	route(setting_request{root.get(), key_index, action_index}, out);
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <json_access.h>
+
 #include "bus_link.h"
 #include "hw_access.h"
 #include "svc_log.h"
@@ -31,11 +33,6 @@ constexpr int kSmallReply = 256;
 [[maybe_unused]] constexpr int kPowerReply = 512;
 constexpr int kEepromReply = 1024;
 constexpr int kEepromSetReply = 128;
-
-struct json_owner {
-	json_t *value;
-	~json_owner() { json_decref(value); }
-};
 
 // Parses a reply only within its buffer; a reply the bus cut at the
 // buffer's end is no complete JSON text and fails here.
@@ -89,16 +86,16 @@ int prase_power_all()
 	char resp[kPowerReply];
 	const int ret = bus_transfer(kHwmond, kPowerGetRequest, resp, sizeof(resp));
 	svc_log(kLogDebug, "AC_PowerSet ret: %d, resp: %s ", ret, resp);
-	json_owner root{parse_reply(resp, sizeof(resp))};
-	if (root.value == nullptr) {
+	kx_json::json_owner root(parse_reply(resp, sizeof(resp)));
+	if (root.get() == nullptr) {
 		svc_log(kLogError, "Error prase_power_all parsing JSON payload! ");
 		return -1;
 	}
-	if (parse_return(root.value) != 0) {
+	if (parse_return(root.get()) != 0) {
 		svc_log(kLogError, "parse return error: NULL");
 		return -1;
 	}
-	json_t *body = json_object_get(root.value, "body");
+	json_t *body = json_object_get(root.get(), "body");
 	if (body == nullptr) {
 		svc_log(kLogError, "return body return NULL");
 		return -1;
@@ -190,14 +187,14 @@ int prase_eeprom_data(int board, const char *resp, std::size_t resp_cap)
 {
 	if (board < 0 || board >= kConnectorCount)
 		return -1;
-	json_owner root{parse_reply(resp, resp_cap)};
-	if (root.value == nullptr) {
+	kx_json::json_owner root(parse_reply(resp, resp_cap));
+	if (root.get() == nullptr) {
 		svc_log(kLogError, "Error prase_eeprom_data parsing JSON payload! ");
 		return -1;
 	}
-	if (parse_return(root.value) != 0)
+	if (parse_return(root.get()) != 0)
 		return -1;
-	json_t *body = json_object_get(root.value, "body");
+	json_t *body = json_object_get(root.get(), "body");
 	if (body == nullptr) {
 		svc_log(kLogError, "return body return NULL");
 		return -1;

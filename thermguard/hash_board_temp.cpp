@@ -1,13 +1,16 @@
 // "hash_boards.all": the four boards' inlet and outlet temperatures into the state record.
 #include <stdio.h>
 
+#include <json_access.h>
+
 #include "guard_state.h"
 #include "hwmond_link.h"
 #include "int_text.h"
-#include "json_owner.h"
 #include "tg_log.h"
 
 namespace thermguard {
+
+using namespace kx_json;
 
 namespace {
 

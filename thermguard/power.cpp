@@ -1,11 +1,14 @@
 // "power.all" read and "power.en" off: the main (DC) power as the guard sees and switches it.
+#include <json_access.h>
+
 #include "guard_state.h"
 #include "hwmond_link.h"
 #include "int_text.h"
-#include "json_owner.h"
 #include "tg_log.h"
 
 namespace thermguard {
+
+using namespace kx_json;
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <jansson.h>
+#include <json_access.h>
 
 #include <initializer_list>
 #include <memory>
@@ -106,15 +107,11 @@ protected:
 
 namespace ftm_twin {
 
-struct json_release {
-	void operator()(json_t *j) const { json_decref(j); }
-};
-using json_ptr = std::unique_ptr<json_t, json_release>;
+using json_ptr = kx_json::json_owner;
 
 inline json_ptr parse(const std::string &text)
 {
-	json_error_t error;
-	return json_ptr(json_loads(text.c_str(), 0, &error));
+	return kx_json::parse_json(text.c_str());
 }
 
 inline long long body_int(const json_ptr &reply, const char *name)

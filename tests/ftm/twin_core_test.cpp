@@ -1,5 +1,6 @@
 // kx_ftm's base record and core test against the twin's hash-board emulator.
 #include <algorithm>
+#include <sstream>
 
 #include "ftm_twin.h"
 
@@ -96,6 +97,30 @@ TEST_F(CoreTest, SilentChipsEndTheBoard)
 	EXPECT_EQ(body_int(r, "good_core"), 0);
 	EXPECT_EQ(body_int(r, "bad_core"), 0);
 	EXPECT_TRUE(twin().wait_log("CN1: Chip0 Read Timeout", 2000));
+}
+
+TEST_F(CoreTest, PeerTextsWithQuotesAndBackslashesStayIntactInJsonReplies)
+{
+	// A serial number and sensor texts with a quote and a backslash travel through "Setting" and
+	// "hwmond" into the replies.
+	const std::string sn = "K\"HB245173D000001\\12BK11", temp = "4\"1\\2";
+	ASSERT_EQ(base_record(1, 3, 8, "K\\\"HB245173D000001\\\\12BK11", 0), kOk);
+	std::istringstream sensors(twin().shell("ls /sys/bus/i2c/devices/*/hwmon/hwmon*/temp1_input").out);
+	for (std::string file; std::getline(sensors, file);)
+		twin().set_sys(file, temp);
+
+	json_ptr r = core_test();
+	for (const char *name : {"temp1", "temp2", "temp3", "temp4"})
+		EXPECT_EQ(body_text(r, name), temp) << name;
+
+	// The diagnostics' chip texts carry raw line ends; the members before them form JSON on their own.
+	std::string d = ftm("ftm_dev.mboard.diagnose", "get", "{}", 60);
+	size_t from = d.find("{\"sn\""), to = d.find(",\"good_chips\"");
+	ASSERT_TRUE(from != std::string::npos && to != std::string::npos) << d;
+	json_ptr head = parse(d.substr(from, to - from) + "}");
+	ASSERT_TRUE(head != nullptr) << d;
+	EXPECT_STREQ(json_string_value(json_object_get(head.get(), "sn")), sn.c_str());
+	EXPECT_STREQ(json_string_value(json_object_get(head.get(), "temp4")), temp.c_str());
 }
 
 // Threshold from the command line: a chip with exactly the threshold is good, 0 makes every chip good.

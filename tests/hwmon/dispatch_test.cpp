@@ -1,6 +1,7 @@
 // The "hwmond" request handler on paths that reach no device: envelope refusals,
 // member checks and the fixed reply layouts.
 #include <jansson.h>
+#include <json_access.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -140,12 +141,11 @@ TEST(ReplyLayouts, EmptyReadingsGiveTheFixedLengthsWithoutBlanks)
 	std::string temps = serve(R"({"key":"hash_boards.all","action":"get"})");
 	EXPECT_EQ(temps.size(), 428u) << temps;
 	EXPECT_EQ(temps.find(' '), std::string::npos);
-	json_error_t error;
-	json_t *j = json_loads(temps.c_str(), 0, &error);
+	kx_json::json_owner j = kx_json::parse_json(temps.c_str());
 	ASSERT_NE(j, nullptr) << temps;
 	const char *members[] = {"outlet_temp1", "inlet_temp2", "outlet_temp2", "inlet_temp1", "i2c_num"};
 	for (const char *board : {"hash_board1", "hash_board2", "hash_board3", "hash_board4"}) {
-		json_t *b = json_object_get(json_object_get(j, "body"), board);
+		json_t *b = json_object_get(json_object_get(j.get(), "body"), board);
 		ASSERT_TRUE(json_is_object(b)) << board;
 		const char *key;
 		json_t *value;
@@ -158,7 +158,6 @@ TEST(ReplyLayouts, EmptyReadingsGiveTheFixedLengthsWithoutBlanks)
 		EXPECT_EQ(json_integer_value(json_object_get(b, "i2c_num")), -1);
 		EXPECT_STREQ(json_string_value(json_object_get(b, "outlet_temp1")), "");
 	}
-	json_decref(j);
 
 	// No EEPROM was opened in this process: a read answers size 0 and no data.
 	EXPECT_EQ(serve(R"({"key":"eeprom","action":"get","body":{"eeprom_data":{"index":1,"offset":8,"size":88}}})"),

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <jansson.h>
+#include <json_access.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,10 +17,7 @@
 
 namespace hwmon_twin {
 
-struct json_release {
-	void operator()(json_t *j) const { json_decref(j); }
-};
-using json_ptr = std::unique_ptr<json_t, json_release>;
+using json_ptr = kx_json::json_owner;
 
 inline const std::string kOk = R"({"code": 0, "error": "ok", "body": {} })";
 

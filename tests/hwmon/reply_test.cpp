@@ -1,5 +1,6 @@
 // Reply texts of kx_hwmond: value escaping, blank removal and the fixed layouts.
 #include <jansson.h>
+#include <json_access.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -14,13 +15,10 @@ using hwmond::escape_value;
 std::string round_trip(const char *escaped)
 {
 	std::string doc = std::string("[\"") + escaped + "\"]";
-	json_error_t error;
-	json_t *j = json_loads(doc.c_str(), 0, &error);
+	kx_json::json_owner j = kx_json::parse_json(doc.c_str());
 	if (j == nullptr)
 		return "<unparsable: " + doc + ">";
-	std::string value = json_string_value(json_array_get(j, 0));
-	json_decref(j);
-	return value;
+	return json_string_value(json_array_get(j.get(), 0));
 }
 
 TEST(EscapeValue, DeviceTextsBecomeValidJsonStrings)

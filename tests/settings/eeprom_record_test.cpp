@@ -7,24 +7,20 @@
 #include <ctime>
 #include <string>
 
+#include <json_access.h>
+
 #include "device_record.h"
 #include "eeprom_record.h"
 #include "error_list.h"
 
 namespace {
 
-struct json_ptr {
-	json_t *value;
-	explicit json_ptr(const char *text) : value(json_loads(text, 0, nullptr)) {}
-	~json_ptr() { json_decref(value); }
-};
-
 // Applies a body to board's copy in the device record; the apply result.
 int apply(int board, const char *body)
 {
-	json_ptr json(body);
-	EXPECT_NE(json.value, nullptr) << body;
-	return ee_image_apply(json.value, board, dev().board[board].ee_data);
+	kx_json::json_owner json = kx_json::parse_json(body);
+	EXPECT_NE(json, nullptr) << body;
+	return ee_image_apply(json.get(), board, dev().board[board].ee_data);
 }
 
 std::string entry(int board)
@@ -187,8 +183,7 @@ TEST_F(EepromRecord, ErasedCopiesShowZeroCountersAndNoTimes)
 		<< erased;
 	EXPECT_EQ(image(2)[48], 0);
 	// Erased bytes are no UTF-8: the entry still parses as JSON.
-	json_ptr parsed(erased.substr(0, erased.size() - 1).c_str());
-	EXPECT_NE(parsed.value, nullptr) << erased;
+	EXPECT_NE(kx_json::parse_json(erased.substr(0, erased.size() - 1).c_str()), nullptr) << erased;
 }
 
 // ---- targets ----

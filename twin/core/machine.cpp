@@ -2,6 +2,7 @@
 #include "machine.h"
 
 #include <jansson.h>
+#include <json_access.h>
 
 #include <cstring>
 #include <memory>
@@ -10,10 +11,6 @@
 
 namespace twin {
 namespace {
-
-struct JsonDeleter {
-  void operator()(json_t* j) const { json_decref(j); }
-};
 
 void get_bool(json_t* o, const char* k, bool& v) {
   json_t* j = json_object_get(o, k);
@@ -175,7 +172,7 @@ bool parse_machine(const std::string& text, Machine& m, std::string& error) {
   for (int i = 0; i < 4; i++) m.boards[i].sn = default_board_sn(i + 1);
   if (trim(text).empty()) return true;
   json_error_t jerr;
-  std::unique_ptr<json_t, JsonDeleter> root(json_loads(text.c_str(), 0, &jerr));
+  kx_json::json_owner root(json_loads(text.c_str(), 0, &jerr));
   if (!root || !json_is_object(root.get())) {
     error = std::string("machine description: ") + jerr.text;
     return false;

@@ -1,21 +1,35 @@
-// Typed access to request members: a member of another JSON type counts as missing.
+// Owned JSON values and typed member access: a member of another JSON type counts as missing.
 #pragma once
 
 #include <jansson.h>
 
 #include <memory>
 
-namespace hwmond {
+namespace kx_json {
 
 struct json_release {
 	void operator()(json_t *j) const { json_decref(j); }
 };
+// Releases its value on every path.
 using json_owner = std::unique_ptr<json_t, json_release>;
+
+// Null when the text is no JSON.
+inline json_owner parse_json(const char *text)
+{
+	json_error_t error;
+	return json_owner(json_loads(text, 0, &error));
+}
 
 inline json_t *member_object(const json_t *parent, const char *name)
 {
 	json_t *m = json_object_get(parent, name);
 	return json_is_object(m) ? m : nullptr;
+}
+
+inline json_t *member_array(const json_t *parent, const char *name)
+{
+	json_t *m = json_object_get(parent, name);
+	return json_is_array(m) ? m : nullptr;
 }
 
 inline const char *member_string(const json_t *parent, const char *name)
@@ -24,7 +38,17 @@ inline const char *member_string(const json_t *parent, const char *name)
 	return json_is_string(m) ? json_string_value(m) : nullptr;
 }
 
-// Integer members are taken as 32-bit, as the senders write them.
+// Integer or real; a real is truncated toward zero.
+inline bool member_number(const json_t *parent, const char *name, int *value)
+{
+	json_t *m = json_object_get(parent, name);
+	if (!json_is_number(m))
+		return false;
+	*value = (int)json_number_value(m);
+	return true;
+}
+
+// Integers only, taken as 32-bit as the senders write them.
 inline bool member_int(const json_t *parent, const char *name, int *value)
 {
 	json_t *m = json_object_get(parent, name);
@@ -34,7 +58,7 @@ inline bool member_int(const json_t *parent, const char *name, int *value)
 	return true;
 }
 
-// Integer members at their full JSON width, for values that are range-checked.
+// Integers only, at their full JSON width, for values that are range-checked.
 inline bool member_integer(const json_t *parent, const char *name, long long *value)
 {
 	json_t *m = json_object_get(parent, name);
@@ -44,4 +68,4 @@ inline bool member_integer(const json_t *parent, const char *name, long long *va
 	return true;
 }
 
-}  // namespace hwmond
+}  // namespace kx_json
