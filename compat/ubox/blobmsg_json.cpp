@@ -66,6 +66,38 @@ bool add_json_value(blob_buf *b, const char *name, json_t *value)
 	return false;
 }
 
+// The element itself is well formed: its name, and a scalar's size. A list's
+// members are checked as they are printed, so a bad member leaves out only
+// itself, as libubox's printer does.
+bool element_fits(const blob_attr *attr)
+{
+	if (blob_is_extended(attr)) {
+		if (blob_len(attr) < sizeof(blobmsg_hdr))
+			return false;
+		const auto *hdr = static_cast<const blobmsg_hdr *>(blob_data(attr));
+		unsigned namelen = blobmsg_namelen(hdr);
+		if (blobmsg_hdrlen(namelen) > blob_len(attr) || hdr->name[namelen] != '\0')
+			return false;
+	}
+	const char *data = static_cast<const char *>(blobmsg_data(attr));
+	size_t len = blobmsg_data_len(attr);
+	switch (blob_id(attr)) {
+	case BLOBMSG_TYPE_STRING:
+		return len >= 1 && data[len - 1] == '\0';
+	case BLOBMSG_TYPE_INT8:
+		return len == 1;
+	case BLOBMSG_TYPE_INT16:
+		return len == 2;
+	case BLOBMSG_TYPE_INT32:
+		return len == 4;
+	case BLOBMSG_TYPE_INT64:
+	case BLOBMSG_TYPE_DOUBLE:
+		return len == 8;
+	default:
+		return blob_id(attr) <= BLOBMSG_TYPE_LAST;
+	}
+}
+
 // Room for any number: "%lf" of the largest double has 317 characters.
 constexpr size_t kNumberText = 320;
 
@@ -136,7 +168,7 @@ struct json_writer {
 	// starts with a NUL: a member without one would not be JSON.
 	void element(const blob_attr *attr, bool without_name, bool key_required = false)
 	{
-		if (!blobmsg_check_attr(attr, false))
+		if (!element_fits(attr))
 			return;
 		if (!without_name && blob_is_extended(attr) && (key_required || blobmsg_name(attr)[0])) {
 			string(blobmsg_name(attr));
