@@ -10,8 +10,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <grp.h>
-#include <pwd.h>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -656,6 +655,30 @@ void read_and_handle(client *cl)
 		kill_client(cl);
 }
 
+// The name with this id in an account file (/etc/passwd, /etc/group: name,
+// password, id, ...), read directly: the name-service modules would double the
+// daemon's resident size.
+std::string name_of(const char *file, unsigned id)
+{
+	FILE *f = fopen(file, "re");
+	if (!f)
+		return {};
+	char line[512];
+	std::string name;
+	while (name.empty() && fgets(line, sizeof(line), f)) {
+		char *first = strchr(line, ':');
+		char *second = first ? strchr(first + 1, ':') : nullptr;
+		if (!second || first == line)
+			continue;
+		char *end = nullptr;
+		unsigned long value = strtoul(second + 1, &end, 10);
+		if (end != second + 1 && *end == ':' && value == id)
+			name.assign(line, static_cast<size_t>(first - line));
+	}
+	fclose(f);
+	return name;
+}
+
 // The USER and GROUP attributes for a peer's account (the last one asked
 // for is kept: connections mostly come from the same account).
 const std::string &credentials_of(int fd)
@@ -670,14 +693,14 @@ const std::string &credentials_of(int fd)
 		return none;
 	if (cred.uid == last_uid && cred.gid == last_gid && !last.empty())
 		return last;
-	const passwd *user = getpwuid(cred.uid);
-	const group *grp = getgrgid(cred.gid);
+	std::string user = name_of("/etc/passwd", cred.uid);
+	std::string group = name_of("/etc/group", cred.gid);
 	blob_buf b = {};
 	blob_buf_init(&b, 0);
-	if (user)
-		blob_put_string(&b, UBUS_ATTR_USER, user->pw_name);
-	if (grp)
-		blob_put_string(&b, UBUS_ATTR_GROUP, grp->gr_name);
+	if (!user.empty())
+		blob_put_string(&b, UBUS_ATTR_USER, user.c_str());
+	if (!group.empty())
+		blob_put_string(&b, UBUS_ATTR_GROUP, group.c_str());
 	last.assign(static_cast<const char *>(blob_data(b.head)), blob_len(b.head));
 	blob_buf_free(&b);
 	last_uid = cred.uid;
