@@ -1,6 +1,8 @@
 // JSON text <-> blobmsg: the ubus tool's argument parsing and reply printing.
 #include <libubox/blobmsg_json.h>
 
+#include "blobmsg_check.h"
+
 #include <jansson.h>
 
 #include <cinttypes>
@@ -71,31 +73,7 @@ bool add_json_value(blob_buf *b, const char *name, json_t *value)
 // itself, as libubox's printer does.
 bool element_fits(const blob_attr *attr)
 {
-	if (blob_is_extended(attr)) {
-		if (blob_len(attr) < sizeof(blobmsg_hdr))
-			return false;
-		const auto *hdr = static_cast<const blobmsg_hdr *>(blob_data(attr));
-		unsigned namelen = blobmsg_namelen(hdr);
-		if (blobmsg_hdrlen(namelen) > blob_len(attr) || hdr->name[namelen] != '\0')
-			return false;
-	}
-	const char *data = static_cast<const char *>(blobmsg_data(attr));
-	size_t len = blobmsg_data_len(attr);
-	switch (blob_id(attr)) {
-	case BLOBMSG_TYPE_STRING:
-		return len >= 1 && data[len - 1] == '\0';
-	case BLOBMSG_TYPE_INT8:
-		return len == 1;
-	case BLOBMSG_TYPE_INT16:
-		return len == 2;
-	case BLOBMSG_TYPE_INT32:
-		return len == 4;
-	case BLOBMSG_TYPE_INT64:
-	case BLOBMSG_TYPE_DOUBLE:
-		return len == 8;
-	default:
-		return blob_id(attr) <= BLOBMSG_TYPE_LAST;
-	}
+	return blobmsg_check::name_fits(attr, false) && blobmsg_check::payload_fits(attr);
 }
 
 // Room for any number: "%lf" of the largest double has 317 characters.
