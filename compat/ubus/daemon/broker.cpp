@@ -10,9 +10,9 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <map>
 #include <string>
 #include <string_view>
@@ -656,27 +656,40 @@ void read_and_handle(client *cl)
 }
 
 // The name with this id in an account file (/etc/passwd, /etc/group: name,
-// password, id, ...), read directly: the name-service modules would double the
-// daemon's resident size.
+// password, id, ...), read directly: the name-service modules or stdio would
+// add about 300 or 90 KiB to the daemon's resident size.
 std::string name_of(const char *file, unsigned id)
 {
-	FILE *f = fopen(file, "re");
-	if (!f)
+	int fd = open(file, O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
 		return {};
-	char line[512];
-	std::string name;
-	while (name.empty() && fgets(line, sizeof(line), f)) {
-		char *first = strchr(line, ':');
-		char *second = first ? strchr(first + 1, ':') : nullptr;
-		if (!second || first == line)
+	std::string text;
+	char chunk[4096];
+	ssize_t n;
+	while ((n = read(fd, chunk, sizeof(chunk))) > 0)
+		text.append(chunk, static_cast<size_t>(n));
+	close(fd);
+	std::string_view rest = text;
+	while (!rest.empty()) {
+		size_t end = rest.find('\n');
+		std::string_view line = rest.substr(0, end);
+		rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+		size_t first = line.find(':');
+		size_t second = first == std::string_view::npos ? first : line.find(':', first + 1);
+		size_t third = second == std::string_view::npos ? second : line.find(':', second + 1);
+		if (third == std::string_view::npos || first == 0 || third == second + 1)
 			continue;
-		char *end = nullptr;
-		unsigned long value = strtoul(second + 1, &end, 10);
-		if (end != second + 1 && *end == ':' && value == id)
-			name.assign(line, static_cast<size_t>(first - line));
+		std::string_view number = line.substr(second + 1, third - second - 1);
+		unsigned long value = 0;
+		bool digits = true;
+		for (char c : number) {
+			digits = digits && c >= '0' && c <= '9';
+			value = value * 10 + static_cast<unsigned long>(c - '0');
+		}
+		if (digits && number.size() <= 10 && value == id)
+			return std::string(line.substr(0, first));
 	}
-	fclose(f);
-	return name;
+	return {};
 }
 
 // The USER and GROUP attributes for a peer's account (the last one asked
