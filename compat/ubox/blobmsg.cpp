@@ -1,26 +1,13 @@
 // blobmsg: named attributes, policy parsing and validation of received data.
 #include <libubox/blobmsg.h>
 
+#include "blobmsg_check.h"
+
 #include <cerrno>
 
 namespace {
 
 constexpr int kMaxNestingDepth = 32;
-
-bool check_name(const blob_attr *attr, bool name)
-{
-	if (!blob_is_extended(attr))
-		return !name;
-	if (blob_len(attr) < sizeof(blobmsg_hdr))
-		return false;
-	const auto *hdr = static_cast<const blobmsg_hdr *>(blob_data(attr));
-	unsigned namelen = blobmsg_namelen(hdr);
-	if (name && !namelen)
-		return false;
-	if (blobmsg_hdrlen(namelen) > blob_len(attr))
-		return false;
-	return hdr->name[namelen] == '\0';
-}
 
 bool check_attr_depth(const blob_attr *attr, bool name, int depth);
 
@@ -45,26 +32,9 @@ bool check_nested(const blob_attr *attr, bool array, int depth)
 
 bool check_attr_depth(const blob_attr *attr, bool name, int depth)
 {
-	if (!check_name(attr, name))
+	if (!blobmsg_check::name_fits(attr, name) || !blobmsg_check::payload_fits(attr))
 		return false;
-	int id = static_cast<int>(blob_id(attr));
-	if (id > BLOBMSG_TYPE_LAST)
-		return false;
-
-	const char *data = static_cast<const char *>(blobmsg_data(attr));
-	size_t len = blobmsg_data_len(attr);
-	switch (id) {
-	case BLOBMSG_TYPE_STRING:
-		return len >= 1 && data[len - 1] == '\0';
-	case BLOBMSG_TYPE_INT8:
-		return len == 1;
-	case BLOBMSG_TYPE_INT16:
-		return len == 2;
-	case BLOBMSG_TYPE_INT32:
-		return len == 4;
-	case BLOBMSG_TYPE_INT64:
-	case BLOBMSG_TYPE_DOUBLE:
-		return len == 8;
+	switch (blob_id(attr)) {
 	case BLOBMSG_TYPE_TABLE:
 		return check_nested(attr, false, depth);
 	case BLOBMSG_TYPE_ARRAY:

@@ -1,6 +1,8 @@
 // JSON text <-> blobmsg: the ubus tool's argument parsing and reply printing.
 #include <libubox/blobmsg_json.h>
 
+#include "blobmsg_check.h"
+
 #include <jansson.h>
 
 #include <cinttypes>
@@ -64,6 +66,14 @@ bool add_json_value(blob_buf *b, const char *name, json_t *value)
 		return blobmsg_add_field(b, BLOBMSG_TYPE_UNSPEC, name, nullptr, 0) == 0;
 	}
 	return false;
+}
+
+// The element itself is well formed: its name, and a scalar's size. A list's
+// members are checked as they are printed, so a bad member leaves out only
+// itself, as libubox's printer does.
+bool element_fits(const blob_attr *attr)
+{
+	return blobmsg_check::name_fits(attr, false) && blobmsg_check::payload_fits(attr);
 }
 
 // Room for any number: "%lf" of the largest double has 317 characters.
@@ -136,7 +146,7 @@ struct json_writer {
 	// starts with a NUL: a member without one would not be JSON.
 	void element(const blob_attr *attr, bool without_name, bool key_required = false)
 	{
-		if (!blobmsg_check_attr(attr, false))
+		if (!element_fits(attr))
 			return;
 		if (!without_name && blob_is_extended(attr) && (key_required || blobmsg_name(attr)[0])) {
 			string(blobmsg_name(attr));

@@ -56,6 +56,8 @@ protected:
 	virtual void prepare() {}
 	// The service's clock runs this much faster, unless a case measures its waits.
 	virtual double pace() const { return kStartUpSpeed; }
+	// Whether the case records the bus from before the service starts.
+	virtual bool records_bus() const { return false; }
 
 	twin::BootOptions options() override
 	{
@@ -78,6 +80,9 @@ protected:
 		prepare();
 		started_ = twin().now();
 		if (std::string(service()) == "cfgsvc") {
+			if (records_bus()) {
+				ASSERT_TRUE(twin().start_bus_record());
+			}
 			ASSERT_TRUE(twin().start_program(service()));
 		}
 		ASSERT_TRUE(twin().wait_log(kDone, 90000));
@@ -117,7 +122,21 @@ protected:
 
 class HealthyBoot : public Boot {
 	double pace() const override { return 1.0; } // the waits are measured
+	bool records_bus() const override { return true; }
 };
+
+std::string set_hash_board(int cn, const char *board_en, const char *core_reset)
+{
+	const std::string name = "hash_board" + std::to_string(cn);
+	return R"({"action":"set","key":"hash_board.only","body":{    "value":")" + name + R"(",")" + name +
+	       R"(":{"board_en":")" + board_en + R"(","core_reset":")" + core_reset + R"("}}})";
+}
+
+std::string set_power(int power_vol, int power_en)
+{
+	return R"({"action":"set","key":"power.all",        "body":{"power":{"power_vol":")" +
+	       std::to_string(power_vol) + R"(","power_en":")" + std::to_string(power_en) + R"("}}})";
+}
 
 TEST_F(HealthyBoot, PowerCyclesRecognizesEveryBoardInTurnAndStartsHealth)
 {
@@ -150,6 +169,33 @@ TEST_F(HealthyBoot, PowerCyclesRecognizesEveryBoardInTurnAndStartsHealth)
 	EXPECT_GE(done_ - started_, kWaits + 4 * 1.0);
 
 	EXPECT_EQ(commands(1), (std::vector<std::string>{"supervisorctl start health"}));
+
+	// What reached the hardware monitor, in order: the four EEPROM images (the two
+	// EEPROMs, each shared by two connectors), the power cycle at the type-3
+	// supply of 15.00 V, each board raised for its probe and lowered once it
+	// answered, the fans, the supply off again, and the output voltage read.
+	std::vector<std::string> expected;
+	for (int index : {0, 1, 0, 1})
+		expected.push_back(R"({"action":"get","key":"eeprom","body":         {"eeprom_data":{"index":)" +
+				   std::to_string(index) + R"(,"offset":0,"size":88}}})");
+	for (int cn = 1; cn <= 4; ++cn)
+		expected.push_back(set_hash_board(cn, "0", "0"));
+	expected.push_back(set_power(1500, 0));
+	expected.push_back(set_power(1500, 1));
+	for (int cn = 1; cn <= 4; ++cn)
+		expected.push_back(set_hash_board(cn, "1", "0"));
+	for (int cn = 1; cn <= 4; ++cn) {
+		expected.push_back(set_hash_board(cn, "1", "1"));
+		expected.push_back(set_hash_board(cn, "1", "0"));
+	}
+	expected.push_back(R"({"action":"set","key":"fans.duty","body":{   "fans":{"inlet":"50","outlet":"50"}}})");
+	expected.push_back(set_power(1500, 0));
+	expected.push_back(R"({"action":"get","key":"power.all","body":{}})");
+	auto requests = twin().bus_requests("hwmond");
+	ASSERT_GE(requests.size(), expected.size());
+	requests.resize(expected.size()); // later requests belong to what start-up started
+	EXPECT_EQ(requests, expected);
+
 	EXPECT_EQ(setting("dev.base"), base_reply("KX1_V1.2.3", "KX1_HW_V1.0", "KX1", "KXCB24050000123"));
 	EXPECT_EQ(setting("lists"), lists_reply("\"miner.ttyS0\",\"miner.ttyS1\",\"miner.ttyS3\",\"miner.ttyS5\""));
 	EXPECT_EQ(setting("dev.base", "set", "{\"dev_sn\":\"KXNEW\"}"),

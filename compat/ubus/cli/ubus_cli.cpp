@@ -1,5 +1,7 @@
-// The ubus command-line tool: list objects and call methods, printing reply
-// data as JSON the way the platform's tool does.
+// The ubus command-line tool: list objects, call methods and monitor the bus,
+// printing as the platform's tool does.
+#include "monitor.h"
+
 #include <libubus.h>
 #include <libubox/blobmsg_json.h>
 
@@ -24,10 +26,14 @@ void usage(const char *prog)
 		" -t <timeout>:\t\tSet the timeout (in seconds) for a command to complete\n"
 		" -S:\t\t\tUse simplified output (for scripts)\n"
 		" -v:\t\t\tMore verbose output\n"
+		" -m <type>:\t\t(for monitor): include a specific message type\n"
+		"\t\t\t(can be used more than once)\n"
+		" -M <r|t>\t\t(for monitor): only capture received or transmitted traffic\n"
 		"\n"
 		"Commands:\n"
 		" - list [<path>]\t\t\tList objects\n"
 		" - call <path> <method> [<message>]\tCall an object method\n"
+		" - monitor\t\t\t\tMonitor ubus traffic\n"
 		"\n", prog);
 }
 
@@ -112,6 +118,11 @@ int cmd_call(ubus_context *ctx, int argc, char **argv)
 	return ret ? call_failed(argc, argv, ret) : 0;
 }
 
+int cmd_monitor(ubus_context *ctx, int, char **)
+{
+	return ubus_monitor::run(ctx);
+}
+
 struct command {
 	const char *name;
 	int (*run)(ubus_context *ctx, int argc, char **argv);
@@ -120,6 +131,7 @@ struct command {
 constexpr command kCommands[] = {
 	{"list", cmd_list},
 	{"call", cmd_call},
+	{"monitor", cmd_monitor},
 };
 
 } // namespace
@@ -130,7 +142,7 @@ int main(int argc, char **argv)
 	const char *socket_path = nullptr;
 	int ch;
 
-	while ((ch = getopt(argc, argv, "vs:t:S")) != -1) {
+	while ((ch = getopt(argc, argv, "vs:t:Sm:M:")) != -1) {
 		switch (ch) {
 		case 's':
 			socket_path = optarg;
@@ -143,6 +155,18 @@ int main(int argc, char **argv)
 			break;
 		case 'v':
 			g_verbose = true;
+			break;
+		case 'm':
+			if (!ubus_monitor::include_type(optarg)) {
+				usage(prog);
+				return 1;
+			}
+			break;
+		case 'M':
+			if (!ubus_monitor::only_direction(optarg)) {
+				usage(prog);
+				return 1;
+			}
 			break;
 		default:
 			usage(prog);

@@ -12,10 +12,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <map>
 #include <string>
 #include <string_view>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <unordered_map>
 #include <vector>
@@ -45,6 +47,12 @@ struct client {
 	bool want_write = false;
 	bool doomed = false; // to be dropped once the current batch is done
 	bool dead = false;
+	// USER and GROUP attributes naming the peer's account, added to the
+	// invocations it makes when they are handed to an object's owner.
+	std::string credentials;
+	// A monitor gets a copy of every message the daemon receives and sends.
+	bool monitoring = false;
+	uint16_t monitor_seq = 0;
 };
 
 struct object_type {
@@ -74,8 +82,10 @@ std::unordered_map<uint32_t, object_type> g_types;
 std::vector<pending_call> g_pending;
 std::vector<client *> g_dead;
 std::vector<client *> g_dirty;
+std::vector<client *> g_monitors;
 uint32_t g_next_id = kFirstId;
 blob_buf g_buf;
+blob_buf g_monitor_buf;
 uloop_timeout g_reaper;
 
 uint32_t new_id()
@@ -90,6 +100,19 @@ uint32_t new_id()
 }
 
 void kill_client(client *cl);
+
+void stop_monitoring(client *cl)
+{
+	if (!cl->monitoring)
+		return;
+	cl->monitoring = false;
+	for (size_t i = 0; i < g_monitors.size(); i++) {
+		if (g_monitors[i] == cl) {
+			g_monitors.erase(g_monitors.begin() + static_cast<long>(i));
+			break;
+		}
+	}
+}
 
 void set_write_interest(client *cl, bool want)
 {
@@ -148,11 +171,15 @@ void doom(client *cl)
 	}
 }
 
-void send_frame(client *cl, const ubus_msghdr &hdr_host, const blob_attr *msg)
+// Queues one frame whose blob is the pieces laid end to end (the first starts
+// with the blob's header).
+void queue_frame(client *cl, const ubus_msghdr &hdr_host, const iovec *pieces, int count)
 {
-	if (!cl || cl->dead || cl->doomed)
+	if (cl->dead || cl->doomed)
 		return;
-	size_t blob_bytes = blob_pad_len(msg);
+	size_t blob_bytes = 0;
+	for (int i = 0; i < count; i++)
+		blob_bytes += pieces[i].iov_len;
 	size_t len = sizeof(ubus_msghdr) + blob_bytes;
 	if (cl->tx_len - cl->tx_offset + len > kMaxQueuedBytes) {
 		doom(cl); // it stopped reading
@@ -176,13 +203,69 @@ void send_frame(client *cl, const ubus_msghdr &hdr_host, const blob_attr *msg)
 		cl->tx_cap = cap;
 	}
 	ubus_msghdr hdr = {0, hdr_host.type, htons(hdr_host.seq), htonl(hdr_host.peer)};
-	memcpy(cl->tx + cl->tx_len, &hdr, sizeof(hdr));
-	memcpy(cl->tx + cl->tx_len + sizeof(hdr), msg, blob_bytes);
+	char *at = cl->tx + cl->tx_len;
+	memcpy(at, &hdr, sizeof(hdr));
+	at += sizeof(hdr);
+	for (int i = 0; i < count; i++) {
+		memcpy(at, pieces[i].iov_base, pieces[i].iov_len);
+		at += pieces[i].iov_len;
+	}
 	cl->tx_len += len;
 	if (!cl->dirty) {
 		cl->dirty = true;
 		g_dirty.push_back(cl);
 	}
+}
+
+// Hands every monitor a copy of a message received from (sent false) or sent
+// to (sent true) the client `about`: its header fields and its attributes.
+void copy_to_monitors(const client *about, const ubus_msghdr &hdr, const iovec *pieces, int count, bool sent)
+{
+	const auto *blob = static_cast<const blob_attr *>(pieces[0].iov_base);
+	size_t payload = blob_len(blob);
+	blob_buf_init(&g_monitor_buf, 0);
+	blob_put_int32(&g_monitor_buf, UBUS_MONITOR_CLIENT, about->id);
+	blob_put_int32(&g_monitor_buf, UBUS_MONITOR_PEER, hdr.peer);
+	blob_put_int32(&g_monitor_buf, UBUS_MONITOR_SEQ, hdr.seq);
+	blob_put_int32(&g_monitor_buf, UBUS_MONITOR_TYPE, hdr.type);
+	blob_put_int8(&g_monitor_buf, UBUS_MONITOR_SEND, sent);
+	blob_attr *data = blob_put(&g_monitor_buf, UBUS_MONITOR_DATA, nullptr, static_cast<unsigned>(payload));
+	if (!data)
+		return;
+	// The payload follows the blob's header, across the pieces.
+	char *to = static_cast<char *>(blob_data(data));
+	size_t skip = sizeof(blob_attr);
+	for (int i = 0; i < count && payload > 0; i++) {
+		size_t from = skip < pieces[i].iov_len ? skip : pieces[i].iov_len;
+		skip -= from;
+		size_t n = pieces[i].iov_len - from < payload ? pieces[i].iov_len - from : payload;
+		memcpy(to, static_cast<const char *>(pieces[i].iov_base) + from, n);
+		to += n;
+		payload -= n;
+	}
+	// A copy of the largest messages would exceed what a client accepts.
+	if (blob_pad_len(g_monitor_buf.head) > UBUS_MAX_MSGLEN)
+		return;
+	iovec copy = {g_monitor_buf.head, blob_pad_len(g_monitor_buf.head)};
+	for (client *monitor : g_monitors) {
+		ubus_msghdr mhdr = {0, UBUS_MSG_MONITOR, ++monitor->monitor_seq, 0};
+		queue_frame(monitor, mhdr, &copy, 1);
+	}
+}
+
+void send_pieces(client *cl, const ubus_msghdr &hdr, const iovec *pieces, int count)
+{
+	if (!cl || cl->dead || cl->doomed)
+		return;
+	if (!g_monitors.empty())
+		copy_to_monitors(cl, hdr, pieces, count, true);
+	queue_frame(cl, hdr, pieces, count);
+}
+
+void send_frame(client *cl, const ubus_msghdr &hdr, const blob_attr *msg)
+{
+	iovec whole = {const_cast<blob_attr *>(msg), blob_pad_len(msg)};
+	send_pieces(cl, hdr, &whole, 1);
 }
 
 void send_status(client *cl, const ubus_msghdr &req, int status, uint32_t objid)
@@ -266,6 +349,7 @@ void kill_client(client *cl)
 	if (cl->dead)
 		return;
 	cl->dead = true;
+	stop_monitoring(cl);
 	uloop_fd_delete(&cl->fd);
 	close(cl->fd.fd);
 	g_clients.erase(cl->id);
@@ -372,12 +456,58 @@ int handle_remove_object(client *cl, const ubus_msghdr &hdr, blob_attr **attr)
 	return UBUS_STATUS_OK;
 }
 
+// The monitor system object: "add" makes the client a monitor (again: its
+// copies are counted from 1 anew), "remove" ends that.
+int handle_monitor_request(client *cl, const char *method)
+{
+	if (strcmp(method, "add") == 0) {
+		if (!cl->monitoring) {
+			cl->monitoring = true;
+			g_monitors.push_back(cl);
+		}
+		cl->monitor_seq = 0;
+		return UBUS_STATUS_OK;
+	}
+	if (strcmp(method, "remove") == 0) {
+		stop_monitoring(cl);
+		return UBUS_STATUS_OK;
+	}
+	return UBUS_STATUS_METHOD_NOT_FOUND;
+}
+
+// The invocation as the owner gets it: the object, the method, the caller's
+// account and the arguments, nothing else the caller put in. Its pieces are
+// sent from where they lie, not built in a buffer first.
+void forward_invoke(client *caller, client *callee, ubus_msghdr hdr, blob_attr **attr)
+{
+	blob_attr *data = attr[UBUS_ATTR_DATA];
+	iovec pieces[5] = {
+		{},
+		{attr[UBUS_ATTR_OBJID], blob_pad_len(attr[UBUS_ATTR_OBJID])},
+		{attr[UBUS_ATTR_METHOD], blob_pad_len(attr[UBUS_ATTR_METHOD])},
+		{caller->credentials.data(), caller->credentials.size()},
+		{data, data ? blob_pad_len(data) : 0},
+	};
+	size_t bytes = sizeof(blob_attr);
+	for (const iovec &piece : pieces)
+		bytes += piece.iov_len;
+	blob_attr head;
+	head.id_len = htonl(static_cast<uint32_t>(bytes));
+	pieces[0] = {&head, sizeof(head)};
+	hdr.peer = caller->id;
+	send_pieces(callee, hdr, pieces, 5);
+}
+
 // Forwards an invocation to the object's owner; the owner sees the caller as peer.
-int handle_invoke(client *cl, ubus_msghdr hdr, blob_attr *msg, blob_attr **attr)
+int handle_invoke(client *cl, ubus_msghdr hdr, blob_attr **attr)
 {
 	if (!attr[UBUS_ATTR_OBJID] || !attr[UBUS_ATTR_METHOD])
 		return UBUS_STATUS_INVALID_ARGUMENT;
 	uint32_t objid = blob_get_u32(attr[UBUS_ATTR_OBJID]);
+	if (objid == UBUS_SYSTEM_OBJECT_MONITOR) {
+		send_status(cl, hdr, handle_monitor_request(cl, blob_get_string(attr[UBUS_ATTR_METHOD])), 0);
+		return -1;
+	}
 	auto it = g_objects.find(objid);
 	if (it == g_objects.end() || it->second->owner->dead)
 		return UBUS_STATUS_NOT_FOUND;
@@ -387,8 +517,7 @@ int handle_invoke(client *cl, ubus_msghdr hdr, blob_attr *msg, blob_attr **attr)
 		g_pending.erase(g_pending.begin(), g_pending.begin() + kMaxPendingCalls / 4);
 	g_pending.push_back({cl->id, hdr.seq, objid, callee->id});
 
-	hdr.peer = cl->id;
-	send_frame(callee, hdr, msg);
+	forward_invoke(cl, callee, hdr, attr);
 	return -1;
 }
 
@@ -433,6 +562,11 @@ void handle_frame(client *cl, const char *frame)
 	hdr.peer = ntohl(hdr.peer);
 	auto *msg = reinterpret_cast<blob_attr *>(const_cast<char *>(frame) + sizeof(hdr));
 
+	if (!g_monitors.empty()) {
+		iovec whole = {msg, blob_pad_len(msg)};
+		copy_to_monitors(cl, hdr, &whole, 1, false);
+	}
+
 	blob_attr *attr[UBUS_ATTR_MAX];
 	ubus_wire::parse_attrs(msg, attr);
 
@@ -456,7 +590,7 @@ void handle_frame(client *cl, const char *frame)
 		status = handle_remove_object(cl, hdr, attr);
 		break;
 	case UBUS_MSG_INVOKE:
-		status = handle_invoke(cl, hdr, msg, attr);
+		status = handle_invoke(cl, hdr, attr);
 		break;
 	case UBUS_MSG_STATUS:
 	case UBUS_MSG_DATA:
@@ -521,6 +655,72 @@ void read_and_handle(client *cl)
 		kill_client(cl);
 }
 
+// The name with this id in an account file (/etc/passwd, /etc/group: name,
+// password, id, ...), read directly: the name-service modules or stdio would
+// add about 300 or 90 KiB to the daemon's resident size.
+std::string name_of(const char *file, unsigned id)
+{
+	int fd = open(file, O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
+		return {};
+	std::string text;
+	char chunk[4096];
+	ssize_t n;
+	while ((n = read(fd, chunk, sizeof(chunk))) > 0)
+		text.append(chunk, static_cast<size_t>(n));
+	close(fd);
+	std::string_view rest = text;
+	while (!rest.empty()) {
+		size_t end = rest.find('\n');
+		std::string_view line = rest.substr(0, end);
+		rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+		size_t first = line.find(':');
+		size_t second = first == std::string_view::npos ? first : line.find(':', first + 1);
+		size_t third = second == std::string_view::npos ? second : line.find(':', second + 1);
+		if (third == std::string_view::npos || first == 0 || third == second + 1)
+			continue;
+		std::string_view number = line.substr(second + 1, third - second - 1);
+		unsigned long value = 0;
+		bool digits = true;
+		for (char c : number) {
+			digits = digits && c >= '0' && c <= '9';
+			value = value * 10 + static_cast<unsigned long>(c - '0');
+		}
+		if (digits && number.size() <= 10 && value == id)
+			return std::string(line.substr(0, first));
+	}
+	return {};
+}
+
+// The USER and GROUP attributes for a peer's account (the last one asked
+// for is kept: connections mostly come from the same account).
+const std::string &credentials_of(int fd)
+{
+	static const std::string none;
+	static uid_t last_uid = static_cast<uid_t>(-1);
+	static gid_t last_gid = static_cast<gid_t>(-1);
+	static std::string last;
+	ucred cred = {};
+	socklen_t len = sizeof(cred);
+	if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) < 0)
+		return none;
+	if (cred.uid == last_uid && cred.gid == last_gid && !last.empty())
+		return last;
+	std::string user = name_of("/etc/passwd", cred.uid);
+	std::string group = name_of("/etc/group", cred.gid);
+	blob_buf b = {};
+	blob_buf_init(&b, 0);
+	if (!user.empty())
+		blob_put_string(&b, UBUS_ATTR_USER, user.c_str());
+	if (!group.empty())
+		blob_put_string(&b, UBUS_ATTR_GROUP, group.c_str());
+	last.assign(static_cast<const char *>(blob_data(b.head)), blob_len(b.head));
+	blob_buf_free(&b);
+	last_uid = cred.uid;
+	last_gid = cred.gid;
+	return last;
+}
+
 } // namespace
 
 void client_connected(int fd)
@@ -530,6 +730,7 @@ void client_connected(int fd)
 	cl->fd.fd = fd;
 	cl->fd.cb = on_client_event;
 	cl->id = new_id();
+	cl->credentials = credentials_of(fd);
 	g_clients[cl->id] = cl;
 	if (uloop_fd_add(&cl->fd, ULOOP_READ | ULOOP_BLOCKING) < 0) {
 		kill_client(cl);
@@ -550,6 +751,7 @@ void shutdown()
 		kill_client(cl);
 	reap(nullptr);
 	blob_buf_free(&g_buf);
+	blob_buf_free(&g_monitor_buf);
 }
 
 } // namespace broker

@@ -32,6 +32,8 @@ typedef void (*ubus_data_handler_t)(struct ubus_request *req, int type, struct b
 typedef void (*ubus_fd_handler_t)(struct ubus_request *req, int fd);
 typedef void (*ubus_complete_handler_t)(struct ubus_request *req, int ret);
 typedef void (*ubus_connect_handler_t)(struct ubus_context *ctx);
+/* A monitor's copy of one message of the bus (UBUS_MONITOR_* attributes). */
+typedef void (*ubus_monitor_handler_t)(struct ubus_context *ctx, uint32_t seq, struct blob_attr *data);
 
 #define UBUS_OBJECT_TYPE(_name, _methods)		\
 	{						\
@@ -131,6 +133,7 @@ struct ubus_context {
 	bool cancel_poll;
 	int stack_depth;
 	void (*connection_lost)(struct ubus_context *ctx);
+	ubus_monitor_handler_t monitor_cb;
 	/* receive state of the connection */
 	char *rx_buf;
 	size_t rx_len;
@@ -168,6 +171,11 @@ int ubus_lookup_id(struct ubus_context *ctx, const char *path, uint32_t *id);
 
 int ubus_invoke(struct ubus_context *ctx, uint32_t obj, const char *method,
 		struct blob_attr *msg, ubus_data_handler_t cb, void *priv, int timeout);
+
+/* Asks the daemon for (or to stop) a copy of every message it receives and
+ * sends; the copies go to ctx->monitor_cb. */
+int ubus_monitor_start(struct ubus_context *ctx);
+int ubus_monitor_stop(struct ubus_context *ctx);
 
 int ubus_send_reply(struct ubus_context *ctx, struct ubus_request_data *req, struct blob_attr *msg);
 

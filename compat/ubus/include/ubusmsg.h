@@ -59,6 +59,18 @@ enum ubus_msg_attr {
 	UBUS_ATTR_MAX,
 };
 
+/* Attributes of a UBUS_MSG_MONITOR message: a copy of one message the daemon
+ * received from (SEND 0) or sent to (SEND 1) the client CLIENT. */
+enum ubus_monitor_attr {
+	UBUS_MONITOR_CLIENT,
+	UBUS_MONITOR_PEER,
+	UBUS_MONITOR_SEND,
+	UBUS_MONITOR_SEQ,
+	UBUS_MONITOR_TYPE,
+	UBUS_MONITOR_DATA,
+	UBUS_MONITOR_MAX,
+};
+
 enum ubus_msg_status {
 	UBUS_STATUS_OK,
 	UBUS_STATUS_INVALID_COMMAND,

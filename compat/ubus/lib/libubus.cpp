@@ -349,6 +349,11 @@ void dispatch(ubus_context *ctx, received_msg *m)
 		free(m);
 		break;
 	}
+	case UBUS_MSG_MONITOR:
+		if (ctx->monitor_cb)
+			ctx->monitor_cb(ctx, m->hdr.seq, m->blob());
+		free(m);
+		break;
 	case UBUS_MSG_INVOKE:
 		if (ctx->stack_depth > 0 || !list_empty(&ctx->pending)) {
 			if (ctx->pending_count >= kMaxPendingInvokes) {
@@ -580,6 +585,23 @@ void add_object_data_cb(ubus_request *req, int, blob_attr *msg)
 		ar->obj->type->id = blob_get_u32(attr[UBUS_ATTR_OBJTYPE]);
 }
 
+// An invocation of the monitor system object. Its arguments repeat the object
+// and the method, as the platform's library sends them (a monitor prints them).
+int monitor_request(ubus_context *ctx, const char *method)
+{
+	blob_buf &b = msg_buf();
+	blob_buf_init(&b, 0);
+	blob_put_int32(&b, UBUS_ATTR_OBJID, UBUS_SYSTEM_OBJECT_MONITOR);
+	blob_put_string(&b, UBUS_ATTR_METHOD, method);
+	void *args = blob_nest_start(&b, UBUS_ATTR_DATA);
+	blob_put_int32(&b, UBUS_ATTR_OBJID, UBUS_SYSTEM_OBJECT_MONITOR);
+	blob_put_string(&b, UBUS_ATTR_METHOD, method);
+	blob_nest_end(&b, args);
+	ubus_request req = {};
+	return start_and_complete(ctx, &req, UBUS_MSG_INVOKE, UBUS_SYSTEM_OBJECT_MONITOR, whole_blob(b.head),
+				  kControlTimeoutMs);
+}
+
 } // namespace
 
 extern "C" {
@@ -759,6 +781,16 @@ int ubus_invoke(struct ubus_context *ctx, uint32_t obj, const char *method,
 	req.data_cb = cb;
 	req.priv = priv;
 	return start_and_complete(ctx, &req, UBUS_MSG_INVOKE, obj, out, timeout);
+}
+
+int ubus_monitor_start(struct ubus_context *ctx)
+{
+	return monitor_request(ctx, "add");
+}
+
+int ubus_monitor_stop(struct ubus_context *ctx)
+{
+	return monitor_request(ctx, "remove");
 }
 
 int ubus_send_reply(struct ubus_context *ctx, struct ubus_request_data *req, struct blob_attr *msg)
