@@ -59,13 +59,11 @@ Watched watch_one_call(const std::string &tool, const std::string &options)
 	static int run = 0;
 	const std::string out = "/run/monitor-" + std::to_string(++run) + ".txt";
 	bus_test::Process monitor({"/bin/sh", "-c", "exec " + tool + " " + options + " monitor > " + out});
-	// It is watching once its own request to monitor has been answered: that reply is
-	// its first line, unless the options leave it out.
-	bool reply_shown = options.find("-m") == std::string::npos && options.find("-M r") == std::string::npos;
-	if (!reply_shown)
-		std::this_thread::sleep_for(std::chrono::milliseconds(300));
-	for (int waited = 0; reply_shown && waited < 5000; waited += 10) {
-		if (read_file(out).find('\n') != std::string::npos)
+	// It is watching once its own request to monitor has been answered and it waits in
+	// its event loop (the filters may hide that reply, so the output cannot tell).
+	const std::string wchan = "/proc/" + std::to_string(monitor.pid()) + "/wchan";
+	for (int waited = 0; waited < 5000; waited += 10) {
+		if (read_file(wchan) == "do_epoll_wait")
 			break;
 		std::this_thread::sleep_for(std::chrono::milliseconds(10));
 	}
