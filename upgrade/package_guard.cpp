@@ -22,6 +22,7 @@ constexpr const char *kUserdata = "/userdata";
 // nftw keeps at most this many folders open; deeper trees are walked all the same.
 constexpr int kWalkDescriptors = 16;
 
+// nftw's callback takes no argument of ours: the operation it logs for.
 const char *g_walk_operation = "";
 
 int remove_if_link(const char *path, const struct stat *, int type, struct FTW *)
