@@ -1,5 +1,7 @@
 // upgradesvc: applies the update package once and reports the outcome to
 // "Setting" as "dev.power" "ack".
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "upgrade_log.h"
@@ -12,6 +14,8 @@ constexpr const char *kObjectName = "TX_upgradesvc";
 constexpr const char *kSettingObject = "Setting";
 constexpr const char *kReportTemplate = "{\"key\":\"dev.power\",\"action\":\"ack\",\"body\":{\"upgrade\":%d}}";
 constexpr int kReportTries = 4;
+// A settings service that is restarting gets the result from a later try.
+constexpr unsigned kReportPauseSeconds = 1;
 
 void upgradesvc_connection_lost(struct ubus_context *)
 {
@@ -35,6 +39,8 @@ void upgradesvc_notify_cfgsvc_upgrade_result(vorn_ctx *ctx, const upgrade_record
 			return;
 		}
 		UPGRADE_LOG("ERROR  : %s LINE:%d try %d send upgrade result  \n", attempt);
+		if (attempt < kReportTries)
+			sleep(kReportPauseSeconds);
 	}
 }
 

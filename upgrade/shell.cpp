@@ -50,6 +50,19 @@ int upgradesvc_excute_cmd(const char *cmd, char *out, std::size_t out_size)
 	return pclose(pipe);
 }
 
+int upgradesvc_read_cmd(const char *cmd, output_line_fn on_line, void *arg)
+{
+	FILE *pipe = popen(cmd, "r");
+	if (pipe == nullptr) {
+		UPGRADE_LOG_FOR("upgradesvc_excute_cmd", "ERROR  : %s LINE:%d Error opening pipe! errno:%d\n", errno);
+		return -1;
+	}
+	char line[1024];
+	while (std::fgets(line, sizeof(line), pipe) != nullptr)
+		on_line(line, arg);
+	return pclose(pipe);
+}
+
 bool shell_word(char *dst, std::size_t size, const char *text, bool line_end)
 {
 	std::size_t length = std::strlen(text);
@@ -89,9 +102,7 @@ bool format_command(const char *operation, char *cmd, const char *format, ...)
 	return false;
 }
 
-void run_shell(const char *cmd)
+int run_shell(const char *cmd)
 {
-	// The outcome shows in the files the command leaves; its status is not used.
-	const int status = std::system(cmd);
-	(void)status;
+	return std::system(cmd);
 }

@@ -12,6 +12,13 @@ inline constexpr std::size_t kCommandSize = 256;
 // end either way. Returns the pipe's close status, or -1 when it cannot open.
 int upgradesvc_excute_cmd(const char *cmd, char *out, std::size_t out_size);
 
+// Runs cmd through a read pipe and hands each output line (newline kept) to
+// on_line; a line longer than the runner's 1024-byte buffer arrives in parts,
+// only the last of which ends in a newline. The output is read to its end.
+// Returns the pipe's close status, or -1 when it cannot open.
+using output_line_fn = void (*)(const char *line, void *arg);
+int upgradesvc_read_cmd(const char *cmd, output_line_fn on_line, void *arg);
+
 // Writes text into dst as one shell word: unchanged when it holds only
 // characters the shell takes literally, else in single quotes. With
 // line_end, a trailing newline (a configuration line's end) stays outside
@@ -23,5 +30,5 @@ bool shell_word(char *dst, std::size_t size, const char *text, bool line_end = f
 // calling operation, when it would be cut, so a cut command never runs.
 bool format_command(const char *operation, char *cmd, const char *format, ...) __attribute__((format(printf, 3, 4)));
 
-// Runs cmd with the system shell; the status is not used.
-void run_shell(const char *cmd);
+// Runs cmd with the system shell; returns its wait status (-1 when no shell could run).
+int run_shell(const char *cmd);

@@ -40,7 +40,7 @@ void upgradesvc_get_fw_path(upgrade_record &rec, const char *dir);
 int upgradesvc_md5Check(const upgrade_record &rec);
 // Runs the PSU flashing tool and removes the unpacked files: 0 on success, else -1.
 int upgradesvc_psu(upgrade_record &rec);
-// The action for the record's class; pending is the result when nothing applies.
-int upgradesvc_main_ctrl(upgrade_record &rec, int pending);
+// The action for the record's class: the PSU flash, or -1 when nothing applies.
+int upgradesvc_main_ctrl(upgrade_record &rec);
 // One whole run on the package: 0 or -1 as reported to the settings service.
 int upgradesvc_server(upgrade_record &rec);

@@ -18,6 +18,7 @@ constexpr const char *kOk = "{\"code\": 0, \"error\": \"ok\", \"body\": {} }";
 // has stopped the hardware monitor: many seconds on a loaded machine.
 constexpr int kHandOverSeconds = 60;
 constexpr const char *kReported = "send upgrade result succussfully";
+constexpr const char *kFailed = "Error code: 210, Power upgrade failed!";
 constexpr const char *kFlash = "kx_upgrade_psu 1 88 0 /userdata/upgrade/G1.bin gosPower";
 
 // Commands recorded after the first one equal to start, in order.
@@ -51,6 +52,18 @@ protected:
 	{
 		const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
 		while (occurrences(needle) <= seen) {
+			if (std::chrono::steady_clock::now() > end)
+				return false;
+			std::this_thread::sleep_for(std::chrono::milliseconds(20));
+		}
+		return true;
+	}
+
+	// Waits until the syslog holds needle count times (the collected logs hold the settings service's lines twice).
+	bool wait_syslog_count(const std::string &needle, std::size_t count, int timeout_ms)
+	{
+		const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+		while (log_times(needle).size() < count) {
 			if (std::chrono::steady_clock::now() > end)
 				return false;
 			std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -110,4 +123,33 @@ TEST_F(UpgradeHandOver, AFailedFlashLightsTheStatusLinesAndASuccessfulOneReboots
 	EXPECT_EQ(std::vector<std::string>(after.end() - 3, after.end()),
 		  (std::vector<std::string>{"supervisorctl start upgradesvc", kFlash, "reboot"}));
 	EXPECT_TRUE(upgrade_dir().empty());
+}
+
+// Packages that flash nothing, reported by upgradesvc to the settings service: each is a failure
+// there (error 210), never a reboot.
+TEST_F(UpgradeHandOver, PackagesThatFlashNothingReachTheSettingsServiceAsFailures)
+{
+	ASSERT_TRUE(twin().wait_log("initialize hardware environment done!", 60000));
+	const file_list good = {{"G1.bin", "image"}, {"psu.cfg", psu_cfg("type=gosPower", "G1.bin", "image")}};
+	struct failure_case {
+		const char *what;
+		file_list files;
+		const char *damage;
+	};
+	const std::vector<failure_case> cases = {
+		{"no psu.cfg", {{"G1.bin", "image"}}, "true"},
+		{"not a zip", good, "echo 'not a zip' > /userdata/upgrade/update.zip"},
+		{"truncated zip", good, "truncate -s 100 /userdata/upgrade/update.zip"},
+	};
+	for (std::size_t i = 0; i < cases.size(); ++i) {
+		make_package(cases[i].files);
+		ASSERT_EQ(twin().shell(cases[i].damage).status, 0) << cases[i].what;
+		const upgrade_run run = run_upgrade();
+		expect_logged(run.log, {"  upgrade FAILED  !!!! ", kReported}, cases[i].what);
+		EXPECT_TRUE(wait_syslog_count(kFailed, i + 1, 5000)) << cases[i].what;
+	}
+	EXPECT_EQ(log_times(kFailed).size(), cases.size());
+	EXPECT_EQ(twin().logs().find("Power upgrade successful!"), std::string::npos);
+	for (const std::string &c : twin().command_record())
+		EXPECT_TRUE(c != "reboot" && c.rfind("kx_upgrade_psu", 0) != 0) << c;
 }

@@ -49,6 +49,11 @@ TEST_F(UpgradeRun, WithoutPackageItReportsFailureDeletesNothingAndTriesFourTimes
 		      "no Setting");
 	EXPECT_EQ(run.log.find(" try 5 "), std::string::npos);
 	EXPECT_EQ(run.log.find("send upgrade result succussfully"), std::string::npos);
+	// About a second between tries, so a restarting "Setting" can take a later one.
+	const std::vector<double> tries = log_times(" send upgrade result  ");
+	ASSERT_EQ(tries.size(), 4u);
+	for (std::size_t i = 1; i < tries.size(); ++i)
+		EXPECT_GE(tries[i] - tries[i - 1], 0.9) << "try " << i + 1;
 
 	start_recording_setting();
 	run = run_upgrade();
@@ -62,7 +67,7 @@ TEST_F(UpgradeRun, WithoutPackageItReportsFailureDeletesNothingAndTriesFourTimes
 	EXPECT_TRUE(flashes().empty());
 }
 
-TEST_F(UpgradeRun, PackagesThatFlashNothingReportTheirResultAndKeepTheUnpackedFiles)
+TEST_F(UpgradeRun, PackagesThatFlashNothingReportFailureAndKeepTheUnpackedFiles)
 {
 	start_recording_setting();
 	const std::string fw = "gosPower firmware";
@@ -89,14 +94,26 @@ TEST_F(UpgradeRun, PackagesThatFlashNothingReportTheirResultAndKeepTheUnpackedFi
 		std::vector<std::string> log;
 		std::vector<std::string> remaining;
 		std::string absent = "";
+		std::string damage = ""; // shell line that spoils the package after packing
 	};
 	const std::vector<package_case> cases = {
-		{"no psu.cfg", {{"G1.bin", fw}}, 0,
+		{"no psu.cfg", {{"G1.bin", fw}}, -1,
 		 {"ERROR  : upgradesvc_get_fw_cfg LINE:", "  can not open /userdata/upgrade/psu.cfg errno:2",
-		  "ERROR  : upgradesvc_main_ctrl LINE:", "  unkown fw class :0", "  upgrade  succussfully !!!! "},
+		  "ERROR  : upgradesvc_main_ctrl LINE:", "  unkown fw class :0", "  upgrade FAILED  !!!! "},
 		 {"G1.bin"}},
-		{"unknown type", {{"G1.bin", fw}, {"psu.cfg", cfg_text(unknown_type)}}, 0, {"  unkown fw class :0"},
+		{"unknown type", {{"G1.bin", fw}, {"psu.cfg", cfg_text(unknown_type)}}, -1, {"  unkown fw class :0"},
 		 {"G1.bin", "psu.cfg"}},
+		{"not a zip", {{"G1.bin", fw}, {"psu.cfg", cfg_text(good)}}, -1,
+		 {"ERROR  : upgradesvc_server LINE:", " package unreadable, listing status:"}, {},
+		 "", "echo 'not a zip' > /userdata/upgrade/update.zip"},
+		{"truncated zip", {{"G1.bin", fw}, {"psu.cfg", cfg_text(good)}}, -1,
+		 {" package unreadable, listing status:"}, {},
+		 "", "truncate -s 100 /userdata/upgrade/update.zip"},
+		// The firmware's data (after its 30-byte header and 6-byte name) no longer matches its CRC.
+		{"damaged zip", {{"G1.bin", fw}, {"psu.cfg", cfg_text(good)}}, -1,
+		 {" package of 2 entries unpacks to ", "ERROR  : upgradesvc_server LINE:", " unzip failed, status:"},
+		 {"G1.bin", "psu.cfg"},
+		 "can not open", "printf XXXX | dd of=/userdata/upgrade/update.zip bs=1 seek=38 conv=notrunc 2>/dev/null"},
 		{"busNum before type", {{"G1.bin", fw}, {"psu.cfg", cfg_text(bus_first)}}, -1,
 		 {"  pStI2cCfg->ucAddress 88", "bIsHaveBusNum[0] bIsHaveAdress[1] " + fw_md5},
 		 {"G1.bin", "psu.cfg"},
@@ -127,6 +144,9 @@ TEST_F(UpgradeRun, PackagesThatFlashNothingReportTheirResultAndKeepTheUnpackedFi
 	for (const package_case &c : cases) {
 		put_userdata_leftovers();
 		make_package(c.files);
+		if (!c.damage.empty()) {
+			ASSERT_EQ(twin().shell(c.damage).status, 0) << c.what;
+		}
 		const upgrade_run run = run_upgrade();
 		EXPECT_EQ(run.reports, std::vector<std::string>{report(c.reported)}) << c.what;
 		expect_logged(run.log, c.log, c.what);
@@ -217,7 +237,7 @@ TEST_F(UpgradeRun, ABusConnectionLostDuringTheReportIsLoggedAndTheTriesEnd)
 	twin().shell("sleep 0.3; kill $(pidof ubusd)");
 	EXPECT_TRUE(twin().wait_log("upgradesvc: ERROR  : upgradesvc_connection_lost LINE:", 5000));
 	EXPECT_TRUE(twin().wait_log(" warnning: vorn connection lost!", 1000));
-	EXPECT_TRUE(twin().wait_log(" try 4 send upgrade result  ", 5000));
+	EXPECT_TRUE(twin().wait_log(" try 4 send upgrade result  ", 10000));
 	EXPECT_EQ(twin().logs().find("send upgrade result succussfully"), std::string::npos);
 }
 
@@ -239,4 +259,106 @@ TEST_F(UpgradeRun, ANameEndingInANewlineIsQuotedWhole)
 	EXPECT_EQ(run.reports, std::vector<std::string>{report(-1)}) << run.log;
 	EXPECT_TRUE(flashes().empty());
 	EXPECT_FALSE(twin().file_exists("/tmp/x"));
+}
+
+// Links left in the upgrade folder (here put there by hand, pointing into the twin's /etc) go before
+// unpacking, so a later package writes into plain folders; a package that holds a link or a name
+// outside the folder is refused before anything is unpacked, however good its firmware.
+TEST_F(UpgradeRun, NothingFromAPackageLandsOutsideTheUpgradeFolder)
+{
+	start_recording_setting();
+	const std::string hostname = twin().read_file("/etc/hostname");
+	ASSERT_EQ(twin().shell("cd /userdata/upgrade && ln -s /etc lnk && mkdir sub && ln -s /etc/hostname sub/host && "
+			      "ln -s /nowhere dangling && echo kept > old.txt")
+			  .status,
+		  0);
+	const std::vector<zip_entry> firmware = {{.name = "G1.bin", .content = "image"},
+						 {.name = "psu.cfg", .content = psu_cfg("type=gosPower", "G1.bin", "image")}};
+	std::vector<zip_entry> through_links = firmware;
+	through_links.push_back({.name = "lnk/x", .content = "written through lnk"});
+	through_links.push_back({.name = "sub/host", .content = "written through sub/host"});
+	make_zip(through_links);
+	upgrade_run run = run_upgrade();
+	EXPECT_EQ(run.reports, std::vector<std::string>{report(0)}) << run.log;
+	expect_logged(run.log,
+		      {"INFO   : upgradesvc_server LINE:", " removed link /userdata/upgrade/lnk",
+		       " removed link /userdata/upgrade/sub/host", " removed link /userdata/upgrade/dangling"},
+		      "leftover links");
+	EXPECT_FALSE(twin().file_exists("/etc/x"));
+	EXPECT_EQ(twin().read_file("/etc/hostname"), hostname);
+	EXPECT_EQ(twin().read_file("/userdata/upgrade/lnk/x"), "written through lnk");
+	EXPECT_EQ(twin().read_file("/userdata/upgrade/sub/host"), "written through sub/host");
+	EXPECT_EQ(upgrade_dir(), (std::vector<std::string>{"lnk", "old.txt", "sub"}));
+	EXPECT_EQ(twin().shell("find /userdata/upgrade -type l").out, "");
+
+	struct refused_case {
+		std::vector<zip_entry> extra;
+		std::string reason;
+		const char *outside;  // where the entry would have landed
+	};
+	const std::vector<refused_case> cases = {
+		{{{.name = "etc", .content = "/etc", .link = true}, {.name = "etc/y", .content = "y"}},
+		 "symbolic link: etc", "/etc/y"},
+		{{{.name = "G2.bin", .content = "/etc/hostname", .link = true}}, "symbolic link: G2.bin", nullptr},
+		{{{.name = "../escaped", .content = "x"}}, "outside the upgrade folder: ../escaped", "/userdata/escaped"},
+		{{{.name = "sub/../../escaped", .content = "x"}}, "outside the upgrade folder: sub/../../escaped",
+		 "/userdata/escaped"},
+		{{{.name = "sub\\..\\..\\escaped", .content = "x"}}, "outside the upgrade folder: sub\\..\\..\\escaped",
+		 "/userdata/escaped"},
+		{{{.name = "/tmp/absolute", .content = "x"}}, "outside the upgrade folder: /tmp/absolute", "/tmp/absolute"},
+	};
+	const std::size_t flashed = flashes().size();
+	for (const refused_case &c : cases) {
+		std::vector<zip_entry> entries = firmware;
+		entries.insert(entries.end(), c.extra.begin(), c.extra.end());
+		make_zip(entries);
+		run = run_upgrade();
+		EXPECT_EQ(run.reports, std::vector<std::string>{report(-1)}) << c.reason;
+		expect_logged(run.log, {"ERROR  : upgradesvc_server LINE:", " package refused, " + c.reason}, c.reason);
+		EXPECT_EQ(upgrade_dir(), (std::vector<std::string>{"lnk", "old.txt", "sub"})) << c.reason;
+		if (c.outside != nullptr) {
+			EXPECT_FALSE(twin().file_exists(c.outside)) << c.reason;
+		}
+	}
+	EXPECT_EQ(flashes().size(), flashed);
+}
+
+// A package is measured against the free space of /userdata (here a small one) before it is unpacked.
+TEST_F(UpgradeRun, APackageThatWouldFillUserdataIsRefusedBeforeUnpacking)
+{
+	ASSERT_EQ(twin().shell("mount -t tmpfs -o size=8m tmpfs /userdata && mkdir /userdata/upgrade").status, 0);
+	start_recording_setting();
+	struct size_case {
+		std::size_t zeros;
+		int reported;
+		std::vector<std::string> log;
+		std::vector<std::string> remaining;
+	};
+	const std::vector<size_case> cases = {
+		{5u << 20, -1,
+		 {"ERROR  : upgradesvc_server LINE:", " package refused, it unpacks to 5251072 bytes and ",
+		  " are free on /userdata"},
+		 {}},
+		{2u << 20, 0, {" package of 3 entries unpacks to 2105344 bytes, "}, {"big.img"}},
+	};
+	for (const size_case &c : cases) {
+		make_zip({{.name = "G1.bin", .content = "image"},
+			  {.name = "psu.cfg", .content = psu_cfg("type=gosPower", "G1.bin", "image")},
+			  {.name = "big.img", .content = "", .zeros = c.zeros}});
+		const upgrade_run run = run_upgrade();
+		EXPECT_EQ(run.reports, std::vector<std::string>{report(c.reported)}) << c.zeros;
+		expect_logged(run.log, c.log, std::to_string(c.zeros));
+		EXPECT_EQ(upgrade_dir(), c.remaining) << c.zeros;
+	}
+	EXPECT_EQ(flashes().size(), 1u);
+}
+
+// "Setting" is away when the first try goes out and back before the last.
+TEST_F(UpgradeRun, TheResultReachesASettingThatComesBackWhileItIsReported)
+{
+	twin().shell("/usr/bin/upgradesvc >/dev/null 2>&1 &");
+	ASSERT_TRUE(twin().wait_log(" try 1 send upgrade result  ", 10000));
+	start_recording_setting();
+	ASSERT_TRUE(twin().wait_log("  send upgrade result succussfully !!!! ", 5000));
+	EXPECT_EQ(setting_requests(), std::vector<std::string>{report(-1)});
 }

@@ -15,6 +15,13 @@ namespace upgrade_scenario {
 
 using file_list = std::vector<std::pair<std::string, std::string>>;
 
+struct zip_entry {
+	std::string name;
+	std::string content;      // for a link, its target
+	bool link = false;        // a symbolic link entry
+	std::size_t zeros = 0;    // zero bytes appended to the content
+};
+
 inline std::vector<std::string> lines_of(const std::string &text)
 {
 	std::vector<std::string> lines;
@@ -66,18 +73,42 @@ protected:
 			  0);
 	}
 
-	// Packs files (name, content) into /userdata/upgrade/update.zip. Names go
-	// through no shell: they are written as files and zipped by listing.
-	void make_package(const file_list &files)
+	// Packs entries into /userdata/upgrade/update.zip, in order, compressed.
+	// Names and contents go through no shell and no file system: they are
+	// written as numbered files and zipped under the names given, verbatim.
+	void make_zip(const std::vector<zip_entry> &entries)
 	{
 		twin().shell("rm -rf /tmp/pkg && mkdir /tmp/pkg");
-		for (const auto &[name, content] : files)
-			twin().write_file("/tmp/pkg/" + name, content);
+		for (std::size_t i = 0; i < entries.size(); ++i) {
+			const std::string at = "/tmp/pkg/" + std::to_string(i);
+			twin().write_file(at + ".name", entries[i].name);
+			twin().write_file(at + ".data", entries[i].content);
+			if (entries[i].zeros > 0)
+				twin().write_file(at + ".zeros", std::to_string(entries[i].zeros));
+			if (entries[i].link)
+				twin().write_file(at + ".link", "");
+		}
 		const twin::ExecResult packed = twin().shell(
-			"cd /tmp/pkg && python3 -c 'import os, zipfile\n"
-			"with zipfile.ZipFile(\"/userdata/upgrade/update.zip\", \"w\") as z:\n"
-			"    [z.write(n) for n in sorted(os.listdir(\".\"))]' && rm -rf /tmp/pkg");
+			"python3 -c 'import os, zipfile\n"
+			"def read(path): return open(path, \"rb\").read() if os.path.exists(path) else None\n"
+			"with zipfile.ZipFile(\"/userdata/upgrade/update.zip\", \"w\", zipfile.ZIP_DEFLATED) as z:\n"
+			"    for i in range(" + std::to_string(entries.size()) + "):\n"
+			"        at = \"/tmp/pkg/%d\" % i\n"
+			"        info = zipfile.ZipInfo(read(at + \".name\").decode())\n"
+			"        info.compress_type = zipfile.ZIP_DEFLATED\n"
+			"        info.create_system = 3\n"
+			"        info.external_attr = (0o120777 if read(at + \".link\") is not None else 0o100644) << 16\n"
+			"        z.writestr(info, read(at + \".data\") + bytes(int(read(at + \".zeros\") or 0)))' "
+			"&& rm -rf /tmp/pkg");
 		ASSERT_EQ(packed.status, 0) << packed.err;
+	}
+
+	void make_package(const file_list &files)
+	{
+		std::vector<zip_entry> entries;
+		for (const auto &[name, content] : files)
+			entries.push_back({.name = name, .content = content});
+		make_zip(entries);
 	}
 
 	std::string md5(const std::string &text)
@@ -113,6 +144,16 @@ protected:
 		if (reports.size() > reports_before)
 			run.reports.assign(reports.begin() + static_cast<long>(reports_before), reports.end());
 		return run;
+	}
+
+	// Times (seconds since boot) of the syslog lines holding needle, in order.
+	std::vector<double> log_times(const std::string &needle)
+	{
+		std::vector<double> times;
+		for (const std::string &line : lines_of(twin().read_file(kSyslog)))
+			if (line.find(needle) != std::string::npos)
+				times.push_back(std::stod(line));
+		return times;
 	}
 
 	std::vector<std::string> upgrade_dir() { return lines_of(twin().shell("ls -A /userdata/upgrade").out); }
