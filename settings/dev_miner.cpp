@@ -12,6 +12,7 @@
 namespace {
 
 constexpr const char *kMinerRefusal = "{\"code\": -22, \"error\": \"Unsupport Ft or Vt value\", \"body\": {} }";
+constexpr const char *kMinerUnreadable = VORN_REFUSAL("dev.miner set, EEPROM could not be read");
 constexpr int kModeBoardType = 6;
 
 void dev_miner_get(reply_buf &out)
@@ -64,6 +65,13 @@ void __OC2_to_eeprom()
 	}
 }
 
+// The overclock-2 log writes both EEPROMs from the copies of CN1 and CN2,
+// so both must have come from their EEPROMs first.
+bool eeproms_ready(int mode)
+{
+	return mode != 102 || (ee_copy_from_eeprom(0) && ee_copy_from_eeprom(1));
+}
+
 // The new mode's targets come from the stored images.
 void apply_mode(int mode)
 {
@@ -74,6 +82,12 @@ void apply_mode(int mode)
 }
 #else
 constexpr int kModes[] = {0, 101, -1000, -101, -100};
+
+// No mode of variant 2 writes an EEPROM.
+bool eeproms_ready(int)
+{
+	return true;
+}
 
 // The new mode picks one of the pairs start-up derived.
 void apply_mode(int mode)
@@ -163,6 +177,10 @@ void dev_miner_set(const setting_request &req, reply_buf &out)
 	// Only type-6 boards have modes to switch between.
 	if (d.hb_type != kModeBoardType || mode == d.mode) {
 		reply_status(out, VORN_REPLY_OK);
+		return;
+	}
+	if (!eeproms_ready(mode)) {
+		reply_status(out, kMinerUnreadable);
 		return;
 	}
 	d.mode = static_cast<std::int16_t>(mode);

@@ -13,6 +13,7 @@
 namespace {
 
 constexpr const char *kUpgradeRefusal = VORN_REFUSAL("dev.power upgrade");
+constexpr const char *kResetRefusal = VORN_REFUSAL("dev.power reset");
 constexpr const char *kRepeated = "{\"code\": -20, \"error\": \"Repeated submission\", \"body\": {} }";
 
 void dev_power_reset(reply_buf &out)
@@ -23,6 +24,11 @@ void dev_power_reset(reply_buf &out)
 		return;
 	case power_reset_step::no_credits:
 		reply_status(out, VORN_REPLY_OK);
+		return;
+	case power_reset_step::bad_target:
+		svc_log(kLogError, "power_reset refused: Vt = %d is outside %d..%d", dev().Vt, kResetVoltageLow,
+			kResetVoltageHigh);
+		reply_status(out, kResetRefusal);
 		return;
 	case power_reset_step::run:
 		break;

@@ -46,6 +46,9 @@ struct device_record {
 #endif
 	std::int16_t mode;
 	std::uint8_t present[kConnectorCount];
+	// 1 once a board's ee_data holds what its EEPROM gave (a successful read)
+	// or what was last written to it; only such a copy may be written back.
+	std::uint8_t ee_read[kConnectorCount];
 	char type_name[32]; // the variant-2 suffixes make names of 22 characters and more
 	char sw_version[32];
 	char hw_version[32];

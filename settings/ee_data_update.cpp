@@ -14,6 +14,20 @@ void ee_image_store(int board, const std::uint8_t *image)
 	std::memcpy(dev().board[pair].ee_data, image, kEepromImageSize);
 	std::memcpy(dev().board[pair + 2].ee_data, image, kEepromImageSize);
 	set_eeprom_data(pair, static_cast<int>(kImageHexSize), text);
+	// Both copies now hold what the EEPROM was just given.
+	dev().ee_read[pair] = 1;
+	dev().ee_read[pair + 2] = 1;
+}
+
+bool ee_copy_from_eeprom(int board)
+{
+	if (dev().ee_read[board] != 0)
+		return true;
+	svc_log(kLogInfo, "CN[%d]: eeprom data was never read, reading it again", board + 1);
+	if (get_eeprom_data(board) == 0 && dev().ee_read[board] != 0)
+		return true;
+	svc_log(kLogError, "CN[%d]: eeprom %d could not be read, nothing written", board + 1, board & 1);
+	return false;
 }
 
 int ee_data_update(json_t *request)
@@ -39,6 +53,8 @@ int ee_data_update(json_t *request)
 			static_cast<int>(json_integer_value(index)));
 		return -1;
 	}
+	if (!ee_copy_from_eeprom(board))
+		return kEeUnreadable;
 	std::uint8_t image[kEepromImageSize];
 	std::memcpy(image, dev().board[board].ee_data, sizeof(image));
 	svc_log(kLogDebug, "hb[%d].ee_data get data:", board);

@@ -125,7 +125,19 @@ int ee_image_apply(json_t *body, int board, std::uint8_t *image);
 // sends it to the EEPROM.
 void ee_image_store(int board, const std::uint8_t *image);
 
-// hb.base set / hb.test set on the whole request object. 0 or -1.
+// Whether board 0..3's copy came from its EEPROM, reading it again when it
+// did not (start-up's read failed). An image is written to an EEPROM only
+// from such a copy: a copy that was never read is zeros, and would wipe the
+// serial number, types and ATE values of both connectors. False after a
+// failed read, logged.
+bool ee_copy_from_eeprom(int board);
+
+// ee_data_update's result when the board's EEPROM could not be read: the
+// request is refused and nothing is written.
+inline constexpr int kEeUnreadable = -2;
+
+// hb.base set / hb.test set on the whole request object: 0, -1 for a refused
+// body (only logged), or kEeUnreadable.
 int ee_data_update(json_t *request);
 
 // Entries of the hb.base and hb.test lists are bounded to this size.

@@ -36,10 +36,15 @@ void hb_test_get(reply_buf &out)
 	reply_data(out, "%s", reply);
 }
 
-// Both sets write the same image; a refused body is only logged.
+// Both sets write the same image; a refused body is only logged, an EEPROM
+// that cannot be read refuses the request.
 void hb_set(const setting_request &req, reply_buf &out)
 {
-	ee_data_update(req.root);
+	if (ee_data_update(req.root) == kEeUnreadable) {
+		reply_status(out, req.key == kKeyHbBase ? VORN_REFUSAL("hb.base set, EEPROM could not be read")
+							 : VORN_REFUSAL("hb.test set, EEPROM could not be read"));
+		return;
+	}
 	reply_status(out, VORN_REPLY_OK);
 }
 

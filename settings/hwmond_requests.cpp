@@ -246,6 +246,7 @@ int prase_eeprom_data(int board, const char *resp, std::size_t resp_cap)
 	std::uint8_t bytes[512] = {};
 	hex_to_bytes(hex, bytes, sizeof(bytes));
 	std::memcpy(dev().board[board].ee_data, bytes, kEepromImageSize);
+	dev().ee_read[board] = 1;
 	eeprom_dump(dev().board[board].ee_data);
 	return 0;
 }

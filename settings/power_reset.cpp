@@ -56,6 +56,9 @@ power_reset_step power_reset_begin()
 		return power_reset_step::repeated;
 	if (d.power_reset_credits == 0)
 		return power_reset_step::no_credits;
+	// A target of 0 (erased or unread EEPROMs) would reset the supply to 0 V.
+	if (d.Vt < kResetVoltageLow || d.Vt > kResetVoltageHigh)
+		return power_reset_step::bad_target;
 	--d.power_reset_credits;
 	adjust_overclock();
 	d.power_reset_armed = 0;

@@ -32,6 +32,7 @@ std::string hex_of(const std::string &bytes)
 const std::string kSnItem = "/run/kxsim/state/vendor/1";
 const std::string kMacItem = "/run/kxsim/state/vendor/3";
 const std::string kBaseValue = "{\"code\": -22, \"error\": \"Unsupport dev.base value\", \"body\": {} }";
+const std::string kResetRefusal = "{\"code\": -22, \"error\": \"Unsupport dev.power reset\", \"body\": {} }";
 
 } // namespace
 
@@ -103,18 +104,21 @@ TEST_P(DevIdentity, SerialNumberKeyIsAlwaysAnsweredOk)
 	EXPECT_EQ(twin().read_file(kSnItem), "") << "an empty serial number is accepted";
 }
 
-TEST_P(DevIdentity, PowerResetRunsOncePerArmingAndOnlyWhileCreditsLast)
+TEST_P(DevIdentity, PowerResetNeedsATargetAndRunsOncePerArmingWhileCreditsLast)
 {
+	// Without "hwmond" start-up reads no EEPROM, so Vt stays 0: no reset to 0 V.
+	EXPECT_EQ(setting(request("dev.power", "reset")), kResetRefusal);
+	EXPECT_TRUE(twin().wait_log("power_reset refused: Vt = 0 is outside 3300..4300", 2000));
+	// The refusal used neither the credit nor the arming.
+	EXPECT_EQ(setting(request("dev.aging", "set", R"({"flag_aging":-1,"Vt":3700})")), kOk);
 	EXPECT_EQ(setting(request("dev.power", "reset")), kOk);
-	EXPECT_TRUE(twin().wait_command("/root/power_reset.sh", 5000));
-	// Without "hwmond" start-up reads no EEPROM, so Vt stays 0.
-	EXPECT_TRUE(twin().wait_log("power_reset vol : 0", 2000));
+	EXPECT_TRUE(twin().wait_command("/root/power_reset.sh 3848", 5000));
 	EXPECT_EQ(setting(request("dev.power", "reset")),
 		  "{\"code\": -20, \"error\": \"Repeated submission\", \"body\": {} }");
 	EXPECT_EQ(setting(request("dev.power", "set")), kOk);
 	EXPECT_EQ(setting(request("dev.power", "reset")), kOk) << "armed, but the one credit is used";
 	std::this_thread::sleep_for(std::chrono::milliseconds(300));
-	EXPECT_EQ(texts(commands_since_boot()), (std::vector<std::string>{"/root/power_reset.sh 0"}));
+	EXPECT_EQ(texts(commands_since_boot()), (std::vector<std::string>{"/root/power_reset.sh 3848"}));
 	EXPECT_EQ(setting(request("dev.power", "reset")), kOk) << "still armed";
 }
 
@@ -201,6 +205,35 @@ TEST_P(DevPowerUpgrade, FansGoToTenThenEverythingStopsAndTheUpgradeServiceStarts
 }
 
 SETTING_VARIANTS(DevPowerUpgrade);
+
+// Both EEPROMs erased, the hardware monitor up: start-up reads them, finds
+// no target voltage and leaves Vt 0.
+class ErasedEeproms : public SettingScenario {
+	std::string machine() const override
+	{
+		const std::string erased = "{\"hex\":\"" + std::string(512, 'F') + "\"}";
+		return "{\"eeprom\":[" + erased + "," + erased + "]}";
+	}
+	twin::BootOptions options() override
+	{
+		twin::BootOptions opts = SettingScenario::options();
+		opts.programs.insert(opts.programs.begin(), "kx_hwmond");
+		return opts;
+	}
+};
+
+TEST_P(ErasedEeproms, PowerResetIsRefusedWithoutRunningTheScript)
+{
+	EXPECT_TRUE(twin().wait_log("Error code: 300, Fail to get Vt=0, Ft=0, hb_type=0", 2000));
+	EXPECT_EQ(setting(request("dev.miner", "get")).find("{\"code\":0,\"error\":\"ok\",\"body\":{\"Vt\":0,"), 0u);
+	EXPECT_EQ(setting(request("dev.power", "reset")), kResetRefusal);
+	EXPECT_TRUE(twin().wait_log("power_reset refused: Vt = 0 is outside 3300..4300", 2000));
+	EXPECT_EQ(setting(request("dev.power", "reset")), kResetRefusal) << "still armed, the credit unused";
+	std::this_thread::sleep_for(std::chrono::milliseconds(300));
+	EXPECT_TRUE(commands_since_boot().empty()) << "no /root/power_reset.sh";
+}
+
+SETTING_VARIANTS(ErasedEeproms);
 
 // Requests that depend on what start-up sets (the read-only flag once the
 // serial number was found in vendor storage, the target voltage from the

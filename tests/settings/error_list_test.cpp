@@ -96,8 +96,20 @@ TEST_F(DeviceRecord, ErrnoTimesPrintAsSigned32Bit)
 	EXPECT_EQ(errno_lists().second, "-2147483648");
 }
 
-TEST_F(DeviceRecord, PowerResetRunsOncePerArmingWhileCreditsLast)
+TEST_F(DeviceRecord, PowerResetNeedsAPlausibleTargetAndRunsOncePerArmingWhileCreditsLast)
 {
+	// Erased or unread EEPROMs leave Vt 0; the edges of the range are usable.
+	for (const int vt : {0, 3299, 4301, -3400}) {
+		dev().Vt = static_cast<std::int16_t>(vt);
+		EXPECT_EQ(power_reset_begin(), power_reset_step::bad_target) << vt;
+		EXPECT_EQ(dev().power_reset_credits, 1) << "the credit stays";
+		EXPECT_EQ(dev().power_reset_armed, 1) << "the arming stays";
+	}
+	dev().Vt = 4300;
+	EXPECT_EQ(power_reset_begin(), power_reset_step::run);
+	dev().power_reset_armed = 1;
+	dev().power_reset_credits = 1;
+	dev().Vt = 3300;
 	EXPECT_EQ(power_reset_begin(), power_reset_step::run);
 	EXPECT_EQ(dev().power_reset_credits, 0);
 	EXPECT_EQ(dev().power_reset_armed, 0);

@@ -257,4 +257,60 @@ TEST_P(HbKeys, VminCountsAndHealthFlags)
 
 SETTING_VARIANTS(HbKeys);
 
+// The service started before the hardware monitor: start-up read no EEPROM,
+// so every copy is zeros until it is read again.
+class HbKeysMonitorLate : public HbKeys {
+protected:
+	twin::BootOptions options() override { return SettingScenario::options(); }
+	double speed() const override { return kStartUpSpeed; }
+	const char *boot_command() const override { return SettingScenario::boot_command(); }
+};
+
+TEST_P(HbKeysMonitorLate, SetsWriteOnlyOverAnImageReadFromTheEeprom)
+{
+	const std::string factory[2] = {eeprom(0), eeprom(1)};
+	EXPECT_TRUE(twin().wait_log("Error code: 400, CN_1: Failed to read eeprom data from hashboard.", 2000));
+	mark_present("\"miner.ttyS0\",\"miner.ttyS3\"");
+
+	// The monitor is still down: the read again fails, nothing is written.
+	EXPECT_EQ(setting(set("hb.base", R"({"index":1,"Vmin":3600})")),
+		  refusal("Unsupport hb.base set, EEPROM could not be read"));
+	EXPECT_EQ(setting(set("hb.test", R"({"index":3,"Vmin":3600})")),
+		  refusal("Unsupport hb.test set, EEPROM could not be read"));
+	EXPECT_TRUE(twin().wait_log("CN[3]: eeprom 0 could not be read, nothing written", 2000));
+	if (!v2()) {
+		EXPECT_EQ(setting(set("dev.miner", R"({"hb_type":6,"mode":102})")),
+			  refusal("Unsupport dev.miner set, EEPROM could not be read"));
+		EXPECT_NE(setting(get("dev.miner")).find("\"hb_type\":6,\"mode\":0}"), std::string::npos)
+			<< "the mode stays";
+	}
+	EXPECT_EQ(eeprom(0), factory[0]);
+	EXPECT_EQ(eeprom(1), factory[1]);
+
+	// With the monitor up the set reads the EEPROM first and changes only Vmin:
+	// serial number, board types and ATE values of CN1 and CN3 stay.
+	ASSERT_TRUE(twin().start_program("kx_hwmond"));
+	EXPECT_EQ(setting(set("hb.base", R"({"index":1,"Vmin":3600})")), kOk);
+	EXPECT_TRUE(twin().wait_log("CN[1]: eeprom data was never read, reading it again", 2000));
+	std::string expected = factory[0];
+	expected[27] = 0x0E;
+	expected[28] = 0x10;
+	EXPECT_EQ(eeprom(0), expected);
+	if (v2())
+		return;
+
+	// The overclock log writes both EEPROMs, CN2's after reading it.
+	EXPECT_EQ(restarting(set("dev.miner", R"({"mode":102})")), kOk);
+	EXPECT_TRUE(twin().wait_log("CN[2]: eeprom data was never read, reading it again", 2000));
+	expected[78] = static_cast<char>(expected[78] + 1);
+	for (int index = 0; index < 2; ++index) {
+		const std::string image = eeprom(index);
+		const std::string &before = index == 0 ? expected : factory[1];
+		EXPECT_EQ(image.substr(0, 78), before.substr(0, 78)) << index;
+		EXPECT_EQ(image[78], static_cast<char>(before[78] + (index == 0 ? 0 : 1))) << index;
+	}
+}
+
+SETTING_VARIANTS(HbKeysMonitorLate);
+
 } // namespace
