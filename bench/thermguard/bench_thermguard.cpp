@@ -109,9 +109,14 @@ bool crossings_series(twin::Twin &t, int crossings, bool frozen)
 			fprintf(stderr, "PSU output did not reach 0 (%s)\n%s\n", mode, t.logs().c_str());
 			return false;
 		}
-		printf("thermguard crossing %d (%s): 70 C crossed to PSU output 0 in %.2f s (miner stops started at "
-		       "%.2f to %.2f s)\n",
-		       i + 1, mode, seconds, first_stop, last_stop);
+		if (first_stop < 0)
+			printf("thermguard crossing %d (%s): 70 C crossed to PSU output 0 in %.2f s (no miner stop "
+			       "started until the cool-down)\n",
+			       i + 1, mode, seconds);
+		else
+			printf("thermguard crossing %d (%s): 70 C crossed to PSU output 0 in %.2f s (miner stops started "
+			       "at %.2f to %.2f s)\n",
+			       i + 1, mode, seconds, first_stop, last_stop);
 		times.push_back(seconds);
 	}
 	std::sort(times.begin(), times.end());
