@@ -2,12 +2,12 @@
 // when the hottest sensor reaches the limit.
 #include "guard_child.h"
 
+#include <time.h>
 #include <unistd.h>
-
-#include <array>
 
 #include "guard_state.h"
 #include "hwmond_link.h"
+#include "miner_stops.h"
 #include "shell.h"
 #include "tg_log.h"
 
@@ -15,21 +15,28 @@ namespace thermguard {
 
 namespace {
 
-constexpr std::array<const char *, 4> kMinerStops = {
-	"supervisorctl stop miner.ttyS0",
-	"supervisorctl stop miner.ttyS1",
-	"supervisorctl stop miner.ttyS3",
-	"supervisorctl stop miner.ttyS5",
-};
+long monotonic_seconds()
+{
+	struct timespec now;
+	clock_gettime(CLOCK_MONOTONIC, &now);
+	return (long)now.tv_sec;
+}
+
+// One connection attempt: the library's context, the guard's name on the bus.
+bool bus_connect()
+{
+	guard_state &s = tg_state();
+	s.bus = vorn_initialize(nullptr);
+	if (s.bus == nullptr)
+		return false;
+	vorn_set_obj_name(s.bus, "thermguard");
+	return true;
+}
 
 void bus_start()
 {
-	guard_state &s = tg_state();
 	for (int failures = 0; failures < kBusStartAttempts; failures++) {
-		vorn_ctx *ctx = vorn_initialize(nullptr);
-		if (ctx != nullptr) {
-			vorn_set_obj_name(ctx, "thermguard");
-			s.bus = ctx;
+		if (bus_connect()) {
 			tg_log(TG_INFO, "ubus initialization success");
 			return;
 		}
@@ -38,6 +45,19 @@ void bus_start()
 	}
 	tg_log(TG_CRIT, "ubus initialization failed 5 times, system reboot will take place immediately");
 	request_reboot();
+}
+
+// The library adds no reconnection: after a restart of the bus daemon the old connection fails for ever.
+// A long failure streak therefore renews the connection before each poll.
+void bus_reconnect()
+{
+	guard_state &s = tg_state();
+	if (s.bus != nullptr)
+		vorn_finalize(s.bus);
+	if (bus_connect() && !s.reconnect_logged) {
+		tg_log(TG_INFO, "ubus initialization success");
+		s.reconnect_logged = true;
+	}
 }
 
 // Rate-limited warnings for boards whose sensors gave unusable texts.
@@ -49,23 +69,20 @@ void count_missing_temps()
 		if (b.i2c_num == -1 || (b.inlet_ok && b.outlet_ok))
 			continue;
 		if (!b.inlet_ok && !b.outlet_ok) {
-			if (++s.both_missing_count >= kMissingWarningEvery) {
+			if (++s.both_missing_count[i] >= kMissingWarningEvery) {
 				tg_log(TG_CRIT, "Warning: hashboard: %d, does not get inlet temp & outlet temp", i);
-				s.both_missing_count = 0;
+				s.both_missing_count[i] = 0;
 			}
-		} else if (++s.one_missing_count >= kMissingWarningEvery) {
+		} else if (++s.one_missing_count[i] >= kMissingWarningEvery) {
 			tg_log(TG_ERR, "Waring: hashboard: %d, does not get %s", i,
 			       b.inlet_ok ? "outlet temp" : "inlet temp");
-			s.one_missing_count = 0;
+			s.one_missing_count[i] = 0;
 		}
 	}
 }
 
-// Once per failure streak: tell whether hwmond's process still runs, then reboot.
-void check_lost_hwmond()
+void reboot_for_lost_hwmond()
 {
-	if (tg_state().bus_fail_count != kBusFailuresBeforeCheck)
-		return;
 	if (kx_hwmond_listed())
 		tg_log(TG_CRIT, "kx_hwmond is available, but ubus still failed, reboot will take place immediately "
 				"to try to recover");
@@ -74,18 +91,39 @@ void check_lost_hwmond()
 	request_reboot();
 }
 
+// Once per failure streak: tell whether hwmond's process still runs, then reboot. An upgrade stops
+// hwmond on purpose: while it runs, and for at most kUpgradeDeferSeconds, the reboot waits.
+void check_lost_hwmond()
+{
+	guard_state &s = tg_state();
+	if (s.bus_fail_count != kBusFailuresBeforeCheck && !s.reboot_deferred)
+		return;
+	if (upgradesvc_listed()) {
+		if (!s.reboot_deferred) {
+			tg_log(TG_NOTICE, "upgradesvc is running, the reboot waits until the upgrade ends (at most %d s)",
+			       kUpgradeDeferSeconds);
+			s.reboot_deferred = true;
+			s.deferred_since = monotonic_seconds();
+		}
+		if (monotonic_seconds() - s.deferred_since < kUpgradeDeferSeconds)
+			return;
+	}
+	s.reboot_deferred = false;
+	reboot_for_lost_hwmond();
+}
+
 // Only a power.all reply that reads 0 proves the power off; a failed read proves nothing.
 bool main_power_is_off()
 {
 	return parse_power_parameter() == POWER_READ && tg_state().power.power_vol == 0;
 }
 
+// The stops go out first but are not waited for: the power-off request follows at once.
 void cut_main_power(int32_t max)
 {
 	tg_log(TG_NOTICE, "hashboard max temp: %.1f exceeds the temp limit:%.1f, main power will be off",
 	       max / 1000.0, kTempLimit / 1000.0);
-	for (const char *stop : kMinerStops)
-		run_command(stop);
+	start_miner_stops();
 	for (int attempt = 0; attempt < kPowerOffAttempts; attempt++) {
 		dc_power_off();
 		sleep(kPowerSettleSeconds);
@@ -102,23 +140,28 @@ void cut_main_power(int32_t max)
 	sleep(kPollSeconds);
 }
 
-void evaluate_temps()
+// The hottest of the readings that converted decides; an incomplete poll is evaluated as far as it goes.
+void evaluate_temps(bool complete)
 {
 	guard_state &s = tg_state();
 	bool any_sensors = false;
 	s.min = 100000;
 	s.max = -100000;
+	auto fold = [&s](int32_t t) {
+		s.min = t < s.min ? t : s.min;
+		s.max = t > s.max ? t : s.max;
+	};
 	for (const hb_temp &b : s.boards) {
 		if (b.i2c_num == -1)
 			continue;
 		any_sensors = true;
-		for (int32_t t : {b.inlet_temp1, b.outlet_temp1}) {
-			s.min = t < s.min ? t : s.min;
-			s.max = t > s.max ? t : s.max;
-		}
+		fold(b.inlet_temp1);
+		if (b.outlet_read)
+			fold(b.outlet_temp1);
 	}
 	if (!any_sensors) {
-		sleep(kIdleSeconds);
+		if (complete)
+			sleep(kIdleSeconds);
 		sleep(kPollSeconds);
 		return;
 	}
@@ -141,19 +184,21 @@ void evaluate_temps()
 // One pass of the poll loop, waits included.
 void poll_once()
 {
-	switch (parse_hashboard_temp()) {
-	case HB_INCOMPLETE:
-		count_missing_temps();
-		sleep(kPollSeconds);
-		break;
-	case HB_BUS_FAILED:
+	guard_state &s = tg_state();
+	reap_miner_stops();
+	int result = parse_hashboard_temp();
+	if (result == HB_BUS_FAILED) {
 		check_lost_hwmond();
+		if (s.bus_fail_count >= kBusFailuresBeforeCheck)
+			bus_reconnect();
 		sleep(kPollSeconds);
-		break;
-	default:
-		evaluate_temps();
-		break;
+		return;
 	}
+	s.reboot_deferred = false;
+	s.reconnect_logged = false;
+	if (result == HB_INCOMPLETE)
+		count_missing_temps();
+	evaluate_temps(result == HB_PARSED);
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ constexpr const char *kBoardNames[kBoardCount] = {"hash_board1", "hash_board2", 
 void reset_boards(guard_state &s)
 {
 	for (hb_temp &b : s.boards)
-		b = hb_temp{0, 0, -1, 1, 1};
+		b = hb_temp{0, 0, -1, 1, 1, 0};
 }
 
 // The inlet never fails the poll: an unusable inlet leaves 0 and goes on with the outlet.
@@ -54,6 +54,7 @@ bool parse_outlet(const json_t *board, hb_temp &record)
 		record.outlet_ok = 0;
 		return false;
 	}
+	record.outlet_read = 1;
 	return true;
 }
 
@@ -100,13 +101,15 @@ int parse_hashboard_temp()
 		tg_log(TG_ERR, "body returns NULL");
 		return HB_INCOMPLETE;
 	}
+	// Every board is read even after one failed: one bad sensor must not hide the others' heat.
+	int result = HB_PARSED;
 	for (int i = 0; i < kBoardCount; i++) {
 		if (!parse_board(body, kBoardNames[i], s.boards[i])) {
 			tg_log(TG_ERR, "parse %s error", kBoardNames[i]);
-			return HB_INCOMPLETE;
+			result = HB_INCOMPLETE;
 		}
 	}
-	return HB_PARSED;
+	return result;
 }
 
 }  // namespace thermguard

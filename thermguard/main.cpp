@@ -1,5 +1,7 @@
 // thermguard: a watching parent that keeps one working child alive; the child guards the
 // hash boards against overheating.
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,12 +19,24 @@ constexpr int kForkFailuresBeforeReboot = 3;
 constexpr int kForkRetrySeconds = 10;
 constexpr int kChildCheckSeconds = 10;
 
+// The child ends with the parent: a restarted guard must not leave a second child polling. The parent
+// may have ended before the request took hold, hence the check after it.
+void end_with_parent(pid_t parent)
+{
+	prctl(PR_SET_PDEATHSIG, SIGKILL);
+	if (getppid() != parent)
+		_exit(0);
+}
+
 // Returns the new child's pid in the parent, or -1 after a failure (waits and reboots included).
 pid_t start_child(int &fork_failures)
 {
+	pid_t parent = getpid();
 	pid_t pid = fork();
-	if (pid == 0)
+	if (pid == 0) {
+		end_with_parent(parent);
 		guard_child_main();
+	}
 	if (pid < 0) {
 		fork_failures++;
 		if (fork_failures < kForkFailuresBeforeReboot) {

@@ -9,21 +9,13 @@ namespace thermguard {
 namespace {
 
 constexpr const char *kHwmondProcessCheck = "ps aux | grep -w 'kx_hwmond' | grep -v 'grep'";
+constexpr const char *kUpgradeProcessCheck = "ps aux | grep -w 'upgradesvc' | grep -v 'grep'";
 constexpr int kProcessLineMax = 64;
 
-}  // namespace
-
-void run_command(const char *command)
+// True when the check printed a line and its pipe closed cleanly.
+bool process_listed(const char *check)
 {
-	int status = system(command);
-	(void)status;
-}
-
-void request_reboot() { run_command("reboot"); }
-
-bool kx_hwmond_listed()
-{
-	FILE *pipe = popen(kHwmondProcessCheck, "r");
+	FILE *pipe = popen(check, "r");
 	if (pipe == nullptr) {
 		perror("popen failed");
 		return false;
@@ -36,5 +28,19 @@ bool kx_hwmond_listed()
 	}
 	return got_line;
 }
+
+}  // namespace
+
+void run_command(const char *command)
+{
+	int status = system(command);
+	(void)status;
+}
+
+void request_reboot() { run_command("reboot"); }
+
+bool kx_hwmond_listed() { return process_listed(kHwmondProcessCheck); }
+
+bool upgradesvc_listed() { return process_listed(kUpgradeProcessCheck); }
 
 }  // namespace thermguard

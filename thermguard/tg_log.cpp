@@ -1,6 +1,7 @@
 // Log output of thermguard.
 #include "tg_log.h"
 
+#include <poll.h>
 #include <stdio.h>
 #include <string.h>
 #include <syslog.h>
@@ -10,10 +11,15 @@ namespace thermguard {
 
 namespace {
 
-// Loops over short writes; the line must reach the supervisor's pipe whole.
+// Loops over short writes; the line must reach the supervisor's pipe whole. A pipe that cannot take it
+// now (a frozen reader) loses the line instead of stopping the guard: each piece is at most one line,
+// below the size a pipe with room takes without blocking.
 void write_all(int fd, const char *text, size_t len)
 {
 	while (len > 0) {
+		struct pollfd out = {fd, POLLOUT, 0};
+		if (poll(&out, 1, 0) != 1 || !(out.revents & POLLOUT))
+			return;
 		ssize_t n = write(fd, text, len);
 		if (n <= 0)
 			return;

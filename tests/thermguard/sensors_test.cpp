@@ -18,7 +18,9 @@ class MissingOutlet : public Sensors {
 	std::string machine() override { return R"({"sensors": [{}, {}, {}, {"present": false}]})"; }
 };
 
-TEST_F(MissingOutlet, EveryPollIsIncompleteAndEveryTenthWarns)
+// Every poll is incomplete, so every tenth warns; the readings that converted are still evaluated, and a
+// board heated next to the dead sensor cuts the power.
+TEST_F(MissingOutlet, EveryTenthPollWarnsAndTheOtherReadingsStillCutThePower)
 {
 	const std::string warning = "Waring: hashboard: 0, does not get outlet temp";
 	ASSERT_TRUE(wait_guard(twin(), warning, 2, 30000));
@@ -31,11 +33,27 @@ TEST_F(MissingOutlet, EveryPollIsIncompleteAndEveryTenthWarns)
 	for (const std::string &l : lines) {
 		if (l.find(warning) != std::string::npos)
 			break;
-		polls += l.find("outlet_temp1 string:  invalid to convert to int") != std::string::npos;
+		polls += l.find("parse hash_board1 error") != std::string::npos;
 	}
 	EXPECT_EQ(polls, 10u);
-	EXPECT_EQ(lines_with(lines, "parse hash_board1 error").size(), lines_with(lines, "outlet_temp1 string:").size());
-	EXPECT_EQ(lines_with(lines, "min = ").size(), 0u);  // no temperature decision on incomplete data
+	// Boards 1 and 3 both miss their outlet: each poll reads all four boards, each board warns for itself.
+	EXPECT_EQ(lines_with(lines, "outlet_temp1 string:  invalid to convert to int").size(),
+		  2 * lines_with(lines, "parse hash_board1 error").size());
+	EXPECT_EQ(lines_with(lines, "parse hash_board3 error").size(), lines_with(lines, "parse hash_board1 error").size());
+	EXPECT_EQ(lines_with(lines, "Waring: hashboard: 2, does not get outlet temp").size(), warnings.size());
+	EXPECT_GE(lines_with(lines, "max = 30.0 Degree centigrade").size(), 10u);
+
+	twin().heat_board(2, 75000);
+	ASSERT_TRUE(wait_guard(twin(), "turn off DC power successfully", 1, 30000));
+	EXPECT_EQ(twin().read_file("/sys/class/hwmon/hwmon1/vol_out1").substr(0, 1), "0");
+	lines = guard_lines(twin());
+	std::vector<std::string> cut = lines_with(lines, "hashboard max temp: 75.0 exceeds the temp limit:70.0");
+	ASSERT_EQ(cut.size(), 1u);
+	long seen = -1;  // the first poll that read 75 °C
+	for (const std::string &l : lines)
+		if (seen < 0 && l.find("max = 75.0 Degree centigrade") != std::string::npos)
+			seen = program_time(l);
+	EXPECT_LE(program_time(lines_with(lines, "AC_PowerSet ret: 0")[0]) - seen, 1);
 }
 
 TEST_F(Sensors, UnconvertibleInletCountsAsZero)

@@ -1,4 +1,5 @@
-// Lost contact with hwmond, and the parent keeping the child alive.
+// Lost contact with hwmond (also on purpose, for an upgrade), a restarted bus daemon, and the parent keeping
+// exactly one child alive.
 #include "guard_twin.h"
 
 namespace {
@@ -56,7 +57,7 @@ TEST_F(Watch, FrozenHwmondIsReportedPresent)
 	twin().shell("kill -CONT $(pidof kx_hwmond)");
 }
 
-TEST_F(Watch, KilledChildIsForkedAgain)
+TEST_F(Watch, KilledChildIsForkedAgainAndEndsWithItsParent)
 {
 	std::string pids = twin().shell("p=$(pgrep -o -x thermguard); echo $p $(pgrep -P $p -x thermguard)").out;
 	int parent = 0, child = 0;
@@ -82,6 +83,55 @@ TEST_F(Watch, KilledChildIsForkedAgain)
 	EXPECT_NE(again, child);
 	std::string now = twin().shell("pgrep -P " + std::to_string(parent) + " -x thermguard").out;
 	EXPECT_EQ(atoi(now.c_str()), again);
+
+	// The parent ended alone (as a supervisor's stop does): its child ends too, and a new start gives one
+	// parent with one child.
+	ASSERT_EQ(twin().shell("kill -TERM " + std::to_string(parent)).status, 0);
+	std::string left = "?";
+	for (int i = 0; i < 100 && !left.empty(); i++) {
+		std::this_thread::sleep_for(std::chrono::milliseconds(50));
+		left = twin().shell("pgrep -x thermguard").out;
+	}
+	EXPECT_EQ(left, "");
+	ASSERT_TRUE(twin().start_program("thermguard"));
+	ASSERT_TRUE(wait_guard(twin(), "ubus initialization success", 3, 10000));
+	polls = count_with(twin(), "min = ");
+	ASSERT_TRUE(wait_guard(twin(), "min = ", polls + 3, 10000));
+	EXPECT_EQ(split_lines(twin().shell("pgrep -x thermguard").out).size(), 2u);
+}
+
+// The bus daemon restarts: the guard keeps its one reboot request, then renews its connection and guards
+// again; a later over-temperature is cut.
+TEST_F(Watch, RestartedBusDaemonIsReconnected)
+{
+	ASSERT_EQ(twin().shell("kill $(pidof ubusd)").status, 0);
+	ASSERT_TRUE(wait_guard(twin(), kBusError, 1, 10000));
+	// kx_hwmond's connection ended with the daemon; bring it back on the new one.
+	for (int i = 0; i < 100 && twin().shell("ubus list >/dev/null 2>&1").status != 0; i++)
+		std::this_thread::sleep_for(std::chrono::milliseconds(50));
+	twin().stop_program("kx_hwmond");
+	ASSERT_TRUE(twin().start_program("kx_hwmond"));
+	ASSERT_TRUE(wait_guard(twin(), "reboot will take place immediately to try to recover", 1, 30000));
+	ASSERT_TRUE(wait_guard(twin(), "ubus initialization success", 2, 30000));
+	size_t polls = count_with(twin(), "min = ");
+	ASSERT_TRUE(wait_guard(twin(), "min = ", polls + 2, 30000));
+
+	twin().heat_board(3, 75000);
+	ASSERT_TRUE(wait_guard(twin(), "turn off DC power successfully", 1, 30000));
+	EXPECT_EQ(twin().read_file("/sys/class/hwmon/hwmon1/vol_out1").substr(0, 1), "0");
+	std::vector<std::string> lines = guard_lines(twin());
+	EXPECT_EQ(lines_with(lines, "reboot will take place immediately to try to recover").size(), 1u);
+	EXPECT_EQ(commands_with(twin(), "reboot").size(), 1u);
+	long lost = program_time(lines_with(lines, kBusError)[0]);
+	long back = -1;
+	bool failed = false;
+	for (const std::string &l : lines) {
+		failed = failed || l.find(kBusError) != std::string::npos;
+		if (failed && back < 0 && l.find("min = ") != std::string::npos)
+			back = program_time(l);
+	}
+	EXPECT_GE(back, lost);
+	EXPECT_LE(back - lost, 30);
 }
 
 }  // namespace
