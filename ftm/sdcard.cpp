@@ -21,7 +21,7 @@ using namespace kx_json;
 namespace {
 
 constexpr const char *kSdcardDir = "/mnt/sdcard";
-constexpr const char *kSdcardFileName = "test.txt";  // in kSdcardDir
+constexpr const char *kSdcardFile = "/mnt/sdcard/test.txt";
 constexpr const char kTestText[] = "sdcard read and write test";
 constexpr size_t kTestLen = sizeof(kTestText) - 1;
 // The controller's own flash sits on the device with this minor number: no card inserted.
@@ -41,29 +41,22 @@ bool request_is_rw(const json_t *request)
 	return mode != nullptr && strcmp(mode, "rw") == 0;
 }
 
-// The card's directory, opened without following a link: a link there could lead the test file anywhere.
-// -1 when the card is not there, is the controller's own flash, or is not a directory of its own.
-int open_card_dir()
+// The card's own directory: not a link, which could lead the test file anywhere (only root can change
+// /mnt, so the path stays what was checked), nor the controller's own flash.
+bool card_mounted()
 {
-	unique_fd dir(open(kSdcardDir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 	struct stat st;
-	if (!dir.valid()) {
-		// Something is there but is no directory (a link, a file): say so; a missing card stays silent.
-		if (lstat(kSdcardDir, &st) == 0)
-			err("ftm_set_sdcard_test fail to access /mnt/sdcard.\n");
-		return -1;
-	}
-	if (fstat(dir.get(), &st) != 0)
-		return -1;
+	if (lstat(kSdcardDir, &st) != 0)
+		return false;
 	err("ftm_set_sdcard_test stat %d %d %d %10ld\n", (int)major(st.st_dev), (int)minor(st.st_dev), (int)st.st_mode,
 	    (long)st.st_size);
-	if (minor(st.st_dev) == kInternalFlashMinor)
-		return -1;
-	if (faccessat(dir.get(), ".", F_OK, 0) != 0) {
+	if (S_ISDIR(st.st_mode) && minor(st.st_dev) == kInternalFlashMinor)
+		return false;
+	if (!S_ISDIR(st.st_mode) || access(kSdcardDir, F_OK) != 0) {
 		err("ftm_set_sdcard_test fail to access /mnt/sdcard.\n");
-		return -1;
+		return false;
 	}
-	return dir.release();
+	return true;
 }
 
 // Only a regular file with no other name may be written: never a link, a device, a pipe, nor a
@@ -73,22 +66,22 @@ bool plain_file(const struct stat &st)
 	return S_ISREG(st.st_mode) && st.st_nlink == 1;
 }
 
-// Opens test.txt in the card's directory, created if missing and emptied; -1 when it is anything else
-// than a plain file (checked before the open, so no device is ever opened, and again on what was opened).
-int open_test_file(int dir)
+// Opens test.txt, created if missing and emptied; -1 when it is anything but a plain file (checked
+// before the open, so no device or pipe is ever opened, and again on what the open gave).
+int open_test_file()
 {
 	struct stat st;
-	if (fstatat(dir, kSdcardFileName, &st, AT_SYMLINK_NOFOLLOW) == 0 && !plain_file(st))
+	if (lstat(kSdcardFile, &st) == 0 && !plain_file(st))
 		return -1;
-	unique_fd fd(openat(dir, kSdcardFileName, O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0644));
+	unique_fd fd(open(kSdcardFile, O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0644));
 	if (!fd.valid() || fstat(fd.get(), &st) != 0 || !plain_file(st) || ftruncate(fd.get(), 0) != 0)
 		return -1;
 	return fd.release();
 }
 
-bool write_and_read_back(int dir)
+bool write_and_read_back()
 {
-	unique_fd fd(open_test_file(dir));
+	unique_fd fd(open_test_file());
 	if (!fd.valid()) {
 		err("ftm_set_sdcard_test fail to open /mnt/sdcard/test.txt.\n");
 		return false;
@@ -119,11 +112,7 @@ bool write_and_read_back(int dir)
 
 void ftm_set_sdcard_test(const json_t *request, char *resp, int size)
 {
-	bool pass = false;
-	if (request_is_rw(request)) {
-		unique_fd dir(open_card_dir());
-		pass = dir.valid() && write_and_read_back(dir.get());
-	}
+	bool pass = request_is_rw(request) && card_mounted() && write_and_read_back();
 	reply(resp, size, pass ? VORN_REPLY_OK : VORN_REFUSAL("ftm sdcard test"));
 }
 
