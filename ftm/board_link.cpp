@@ -114,7 +114,8 @@ bool board_count_ok(const board_list &list, char *resp, int size)
 		return true;
 	out(two ? "Board size must be 2, error hb_base size: %d \n" : "Board size must be 1, error hb_base size: %d \n",
 	    (int)list.count);
-	memset(resp, 0, (size_t)size);
+	// Clears what the buffer's text used, not all of it: untouched pages of the buffer stay unmapped.
+	memset(resp, 0, strnlen(resp, (size_t)size));
 	snprintf(resp, (size_t)size,
 		 "{\"code\": -1, \"error\": \"Board size must be %d, error hb_base size\", \"body\":{\"sn\": \" \","
 		 "\"temp1\": \"0\",\"temp2\": \"0\",\"good_chips\": \" \",\"bad_chips\": \" \"} }",

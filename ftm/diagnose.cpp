@@ -12,6 +12,7 @@
 #include "ftm_log.h"
 #include "ftm_state.h"
 #include "handlers.h"
+#include "reply_writer.h"
 #include "serial_port.h"
 #include "testmode.h"
 
@@ -177,6 +178,26 @@ bool stage_core_check(int cn)
 	return true;
 }
 
+// The diagnostics reply; its texts escaped, so that a JSON reader gets the lines with their CR LF.
+void write_diagnose_reply(char *resp, int size, const char *sn)
+{
+	const ftm_state &s = state();
+	reply_writer w(resp, size);
+	w.put("{\"code\": 0, \"error\": \"ok\", \"body\":{\"sn\": \"");
+	w.put_json(sn);
+	static const char *const kTempParts[] = {"\",\"temp1\": \"", "\",\"temp2\": \"", "\",\"temp3\": \"",
+						 "\",\"temp4\": \""};
+	for (size_t i = 0; i < 4; i++) {
+		w.put(kTempParts[i]);
+		w.put_json(s.temps[i]);
+	}
+	w.put("\",\"good_chips\": \"");
+	w.put_json(s.good_chips.text);
+	w.put(" \",\"bad_chips\": \"");
+	w.put_json(s.bad_chips.text);
+	w.put("\"} }");
+}
+
 int diagnose_board(int cn)
 {
 	static const chain_stage kFast = {"fast", false};
@@ -209,7 +230,8 @@ void ftm_get_mboard_diagnose(const json_t *, char *resp, int size)
 	if (!board_count_ok(list, resp, size))
 		return;
 	clear_results();
-	memset(resp, 0, (size_t)size);
+	// Only what the list reply used: clearing the whole buffer would keep its 1 MiB resident for good.
+	memset(resp, 0, strnlen(resp, (size_t)size));
 	out("g_index: %d    g_chip_num: %d    g_board_type: %d\n", s.index, s.chip_num, (int)s.board_type);
 	const int first_cn = s.index;
 	diagnose_board(first_cn);
@@ -219,13 +241,7 @@ void ftm_get_mboard_diagnose(const json_t *, char *resp, int size)
 		diagnose_board(entry_index(second));
 	}
 	read_board_temps(first_cn);
-	char sn_text[escaped_size(kSnTextSize - 1)];
-	escape_json_text(sn, sn_text, sizeof(sn_text), high_bytes::escaped);
-	const reply_temps t = escaped_temps();
-	snprintf(resp, (size_t)size,
-		 "{\"code\": 0, \"error\": \"ok\", \"body\":{\"sn\": \"%s\",\"temp1\": \"%s\",\"temp2\": \"%s\","
-		 "\"temp3\": \"%s\",\"temp4\": \"%s\",\"good_chips\": \"%s \",\"bad_chips\": \"%s\"} }",
-		 sn_text, t.text[0], t.text[1], t.text[2], t.text[3], s.good_chips.text, s.bad_chips.text);
+	write_diagnose_reply(resp, size, sn);
 }
 
 }  // namespace ftm

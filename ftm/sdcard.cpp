@@ -41,25 +41,47 @@ bool request_is_rw(const json_t *request)
 	return mode != nullptr && strcmp(mode, "rw") == 0;
 }
 
+// The card's own directory: not a link, which could lead the test file anywhere (only root can change
+// /mnt, so the path stays what was checked), nor the controller's own flash.
 bool card_mounted()
 {
 	struct stat st;
-	if (stat(kSdcardDir, &st) != 0)
+	if (lstat(kSdcardDir, &st) != 0)
 		return false;
 	err("ftm_set_sdcard_test stat %d %d %d %10ld\n", (int)major(st.st_dev), (int)minor(st.st_dev), (int)st.st_mode,
 	    (long)st.st_size);
-	if (minor(st.st_dev) == kInternalFlashMinor)
+	if (S_ISDIR(st.st_mode) && minor(st.st_dev) == kInternalFlashMinor)
 		return false;
-	if (access(kSdcardDir, F_OK) != 0) {
+	if (!S_ISDIR(st.st_mode) || access(kSdcardDir, F_OK) != 0) {
 		err("ftm_set_sdcard_test fail to access /mnt/sdcard.\n");
 		return false;
 	}
 	return true;
 }
 
+// Only a regular file with no other name may be written: never a link, a device, a pipe, nor a
+// file another name shares.
+bool plain_file(const struct stat &st)
+{
+	return S_ISREG(st.st_mode) && st.st_nlink == 1;
+}
+
+// Opens test.txt, created if missing and emptied; -1 when it is anything but a plain file (checked
+// before the open, so no device or pipe is ever opened, and again on what the open gave).
+int open_test_file()
+{
+	struct stat st;
+	if (lstat(kSdcardFile, &st) == 0 && !plain_file(st))
+		return -1;
+	unique_fd fd(open(kSdcardFile, O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0644));
+	if (!fd.valid() || fstat(fd.get(), &st) != 0 || !plain_file(st) || ftruncate(fd.get(), 0) != 0)
+		return -1;
+	return fd.release();
+}
+
 bool write_and_read_back()
 {
-	unique_fd fd(open(kSdcardFile, O_RDWR | O_CREAT | O_TRUNC, 0644));
+	unique_fd fd(open_test_file());
 	if (!fd.valid()) {
 		err("ftm_set_sdcard_test fail to open /mnt/sdcard/test.txt.\n");
 		return false;

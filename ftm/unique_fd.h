@@ -14,6 +14,12 @@ public:
 
 	int get() const { return fd_; }
 	bool valid() const { return fd_ >= 0; }
+	int release()
+	{
+		int fd = fd_;
+		fd_ = -1;
+		return fd;
+	}
 	void reset()
 	{
 		if (fd_ >= 0)

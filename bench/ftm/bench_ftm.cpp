@@ -1,9 +1,11 @@
 // kx_ftm benchmark: a core test and a full diagnostics run on a factory-layout twin, beside the time
-// their specified waits and the serial line's byte time add up to.
+// their specified waits and the serial line's byte time add up to, and the service's resident size
+// before and after each.
 #include <chrono>
 #include <cstdio>
 #include <string>
 
+#include "../proc_stats.h"
 #include "twin.h"
 
 namespace {
@@ -11,6 +13,7 @@ namespace {
 constexpr int kChips = 64;
 constexpr double kBaud = 2500000.0;
 constexpr double kBitsPerByte = 11.0;  // start bit, 8 data bits, 2 stop bits
+constexpr long kBudgetKib = 2048;       // every daemon's resident budget
 
 double timed_call(twin::Twin &t, const std::string &request, std::string *reply)
 {
@@ -22,6 +25,15 @@ double timed_call(twin::Twin &t, const std::string &request, std::string *reply)
 double byte_time(size_t frames)
 {
 	return (double)frames * 8 * kBitsPerByte / kBaud;
+}
+
+// kx_ftm's VmRSS in KiB, read inside the twin; -1 when it does not run.
+long ftm_rss_kib(twin::Twin &t)
+{
+	std::string pid = t.shell("pidof kx_ftm").out;
+	while (!pid.empty() && (pid.back() == '\n' || pid.back() == ' '))
+		pid.pop_back();
+	return pid.empty() ? -1 : bench::field_kib(t.shell("cat /proc/" + pid + "/status").out, "VmRSS");
 }
 
 }  // namespace
@@ -40,6 +52,7 @@ int main()
 	t->call("ftm", R"({"key":"ftm_dev.mboard","action":"set","body":{"index":1,"board_type":3,"ate_freq":1200,)"
 		       R"("ate_vol":620,"chips_num":64,"hb_sn":"KXHB245173D000001A12BK11","sn_flash_or_check":0}})");
 
+	const long rss_idle = ftm_rss_kib(*t);
 	std::string reply;
 	size_t before = t->serial_frames(1).size();
 	double core = timed_call(*t, R"({"key":"ftm_dev.mboard","action":"get","body":{}})", &reply);
@@ -50,6 +63,7 @@ int main()
 	printf("kx_ftm core test, 1 board of %d chips: %.2f s (specified waits %.2f s + serial byte time %.3f s, %zu frames out)%s\n",
 	       kChips, core, core_waits, core_bytes, core_out, reply.find("\"code\": 0") == std::string::npos ? " FAILED" : "");
 
+	const long rss_core = ftm_rss_kib(*t);
 	before = t->serial_frames(1).size();
 	double diag = timed_call(*t, R"({"key":"ftm_dev.mboard.diagnose","action":"get","body":{}})", &reply);
 	size_t diag_out = t->serial_frames(1).size() - before;
@@ -59,5 +73,9 @@ int main()
 	double diag_bytes = byte_time(diag_out + 1 + 3 * kChips);
 	printf("kx_ftm diagnostics, 1 board of %d chips: %.2f s (specified waits %.2f s + serial byte time %.3f s, %zu frames out)%s\n",
 	       kChips, diag, diag_waits, diag_bytes, diag_out, reply.find("\"bad_chips\": \"\"") == std::string::npos ? " FAILED" : "");
+	const long rss_diag = ftm_rss_kib(*t);
+	const bool meets = rss_core < kBudgetKib && rss_diag < kBudgetKib;
+	printf("kx_ftm VmRSS: %ld KiB idle, %ld KiB after the core test, %ld KiB after the diagnostics (budget %ld KiB: %s)\n",
+	       rss_idle, rss_core, rss_diag, kBudgetKib, meets ? "meets" : "OVER");
 	return 0;
 }

@@ -1,5 +1,6 @@
 // The in-memory devices behind kx_ftm's system calls. The C library calls the
-// service makes (open, close, read, write, lseek, poll, ioctl, stat, access) are
+// service makes (open, close, read, write, lseek, poll, ioctl, stat, lstat, fstat,
+// ftruncate, access) are
 // defined here: descriptors and paths of the fake devices are answered from
 // memory, everything else goes to the kernel unchanged, so the harness itself
 // and the libraries keep working. The platform libraries' calls (libsoc GPIO,
@@ -335,6 +336,44 @@ extern "C" int stat(const char *path, struct stat *st)
 		return 0;
 	}
 	return static_cast<int>(syscall(SYS_newfstatat, AT_FDCWD, path, st, 0));
+}
+
+// The card's directory and test file are no links: lstat sees what stat sees.
+extern "C" int lstat(const char *path, struct stat *st)
+{
+	if (device_path(path)) {
+		if (std::strcmp(path, "/mnt/sdcard/test.txt") == 0 && sdcard_present())
+			return fail(ENOENT); // created by the open that follows
+		return stat(path, st);
+	}
+	return static_cast<int>(syscall(SYS_newfstatat, AT_FDCWD, path, st, AT_SYMLINK_NOFOLLOW));
+}
+
+extern "C" int fstat(int fd, struct stat *st)
+{
+	if (fd >= kFirstFakeFd) {
+		open_device *dev = fake(fd);
+		if (dev == nullptr)
+			return fail(EBADF);
+		std::memset(st, 0, sizeof(*st));
+		st->st_nlink = 1;
+		st->st_mode = dev->kind == device::sdcard_file ? S_IFREG | 0644 : S_IFCHR | 0600;
+		st->st_size = dev->kind == device::sdcard_file ? static_cast<off_t>(m().sdcard_file.size()) : 0;
+		return 0;
+	}
+	return static_cast<int>(syscall(SYS_newfstatat, fd, "", st, AT_EMPTY_PATH));
+}
+
+extern "C" int ftruncate(int fd, off_t length)
+{
+	if (fd >= kFirstFakeFd) {
+		open_device *dev = fake(fd);
+		if (dev == nullptr || dev->kind != device::sdcard_file || length < 0)
+			return fail(EINVAL);
+		m().sdcard_file.resize(static_cast<std::size_t>(length));
+		return 0;
+	}
+	return static_cast<int>(syscall(SYS_ftruncate, fd, length));
 }
 
 extern "C" int access(const char *path, int how)

@@ -1,4 +1,4 @@
-// kx_ftm's pure logic: command-line threshold, bounded result texts, temperature parsing.
+// kx_ftm's pure logic: command-line threshold, bounded result texts, reply escapes, temperature parsing.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -6,6 +6,7 @@
 #include "board_link.h"
 #include "dispatch.h"
 #include "ftm_state.h"
+#include "reply_writer.h"
 
 namespace {
 
@@ -39,6 +40,27 @@ TEST(ResultText, AppendsStopAtTheEndOfTheTextAndKeepItTerminated)
 	EXPECT_EQ(std::string(t.text).size(), ftm::kResultTextSize - 1);
 	t.append("more");
 	EXPECT_EQ(t.len, ftm::kResultTextSize - 1);
+}
+
+TEST(ReplyWriter, EscapesTextsForJsonAndCutsBeforeAnEscapeThatDoesNotFit)
+{
+	char buf[64];
+	ftm::reply_writer w(buf, sizeof(buf));
+	w.put("{\"t\": \"");
+	w.put_json("CN1:\r\n\t\"q\"\\\x01\x7f\xc3");
+	w.put("\"}");
+	EXPECT_STREQ(buf, R"({"t": "CN1:\r\n\t\"q\"\\\u0001\u007f\u00c3"})");
+
+	// 9 bytes of room: "ab" and one escape fit, the next escape is left out whole, and nothing follows it.
+	char small[10];
+	ftm::reply_writer cut(small, sizeof(small));
+	cut.put_json("ab\r\x01");
+	cut.put("z");
+	EXPECT_STREQ(small, "ab\\r");
+	EXPECT_EQ(cut.length(), 4u);
+	ftm::reply_writer fixed(small, sizeof(small));
+	fixed.put("0123456789abc");
+	EXPECT_STREQ(small, "012345678");
 }
 
 TEST(HbTemps, TakesTheConnectorsFourTextsCutTo31Characters)

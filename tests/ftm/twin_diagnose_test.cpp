@@ -24,14 +24,15 @@ std::string passing_board(int cn, int chips, int cores)
 	return t + p + "Chip core check end.\r\n" + p + "\r\n";
 }
 
-std::string between(const std::string &text, const std::string &from, const std::string &to)
+// The reply's two texts, read by a JSON parser from the whole reply ("(missing)" when it does not parse).
+std::string good(const std::string &reply)
 {
-	size_t a = text.find(from);
-	if (a == std::string::npos)
-		return "(no " + from + ")";
-	a += from.size();
-	size_t b = text.find(to, a);
-	return b == std::string::npos ? "(no end)" : text.substr(a, b - a);
+	return body_text(parse(reply), "good_chips");
+}
+
+std::string bad(const std::string &reply)
+{
+	return body_text(parse(reply), "bad_chips");
 }
 
 class Diagnose : public HashBoardTwin {
@@ -44,8 +45,6 @@ protected:
 		ASSERT_EQ(base_record(1, 3, 4, kHbSn, 0), kOk);
 	}
 	std::string diagnose(int timeout_s = 60) { return ftm("ftm_dev.mboard.diagnose", "get", "{}", timeout_s); }
-	static std::string good(const std::string &r) { return between(r, "\"good_chips\": \"", " \",\"bad_chips\""); }
-	static std::string bad(const std::string &r) { return between(r, "\"bad_chips\": \"", "\"} }"); }
 };
 
 TEST_F(Diagnose, HealthyBoardPassesAllStagesAndFaultsStopAtTheirStage)
@@ -53,9 +52,14 @@ TEST_F(Diagnose, HealthyBoardPassesAllStagesAndFaultsStopAtTheirStage)
 	const size_t writes_before = twin().gpio_record().size();
 	std::string r = diagnose();
 	EXPECT_EQ(r.rfind("{\"code\": 0, \"error\": \"ok\", \"body\":{\"sn\": \"" + kHbSn + "\",\"temp1\": \"", 0), 0u) << r;
-	EXPECT_EQ(good(r), passing_board(1, 4, 700));
+	EXPECT_EQ(good(r), passing_board(1, 4, 700) + " ");
 	EXPECT_EQ(bad(r), "");
-	EXPECT_NE(between(r, "\"temp1\": \"", "\""), "");
+	json_ptr j = parse(r);
+	EXPECT_EQ(body_text(j, "sn"), kHbSn);
+	EXPECT_NE(body_text(j, "temp1"), "");
+	// The lines' CR LF travel as the two-character escapes, never raw.
+	EXPECT_NE(r.find("CN1:Chip0 Read Test start.\\r\\nCN1:Chip0 Read Pass.\\r\\n"), std::string::npos) << r;
+	EXPECT_EQ(r.find_first_of("\r\n"), std::string::npos);
 
 	// A chip with too few good cores fails the core check, which still ends the stage normally.
 	twin().set_chip_fault(1, 1, "bad_cores", 100);
@@ -75,7 +79,7 @@ TEST_F(Diagnose, HealthyBoardPassesAllStagesAndFaultsStopAtTheirStage)
 	twin().set_chip_fault(1, 2, "none");
 	twin().set_chip_fault(1, 0, "silent");
 	r = diagnose();
-	EXPECT_EQ(good(r), "CN1:Chip0 Read Test start.\r\n");
+	EXPECT_EQ(good(r), "CN1:Chip0 Read Test start.\r\n ");
 	EXPECT_EQ(bad(r), "CN1:Chip0 Read Timeout\r\n");
 	// Every stage switched the board off again.
 	std::vector<std::string> levels;
@@ -131,9 +135,8 @@ TEST_F(TwoBoardDiagnose, BothBoardsRunTheirStagesAndTheReplyCarriesTheSecondSeri
 	twin().set_chip_fault(1, 0, "silent");  // a failed first board does not stop the second
 	std::string r = ftm("ftm_dev.mboard.diagnose", "get", "{}", 60);
 	EXPECT_NE(r.find("\"sn\": \"" + kHbSn + "\""), std::string::npos) << r;
-	EXPECT_EQ(between(r, "\"bad_chips\": \"", "\"} }"), "CN1:Chip0 Read Timeout\r\n");
-	EXPECT_EQ(between(r, "\"good_chips\": \"", " \",\"bad_chips\""),
-		  "CN1:Chip0 Read Test start.\r\n" + passing_board(3, 3, 690));
+	EXPECT_EQ(bad(r), "CN1:Chip0 Read Timeout\r\n");
+	EXPECT_EQ(good(r), "CN1:Chip0 Read Test start.\r\n" + passing_board(3, 3, 690) + " ");
 }
 
 }  // namespace

@@ -93,6 +93,31 @@ TEST_F(Mainboard, SdCardIsWrittenAndReadBackUnlessReadOnly)
 	EXPECT_TRUE(twin().wait_log("ftm_set_sdcard_test fail to open /mnt/sdcard/test.txt.", 2000));
 }
 
+TEST_F(Mainboard, SdCardTestWritesNothingButAPlainFileOfTheCardItself)
+{
+	const std::string rw = R"({"ftm_sdcardtest":{"sdcardtest":"rw"}})";
+	const std::string db = twin().read_file("/userdata/cfgsvc.db");
+	ASSERT_FALSE(db.empty());
+	ASSERT_EQ(twin().shell("echo kept > /mnt/sdcard/keep").status, 0);
+	struct {
+		std::string put_there, target, target_text;
+	} cases[] = {
+		{"ln -s /userdata/cfgsvc.db /mnt/sdcard/test.txt", "/userdata/cfgsvc.db", db},
+		{"ln /mnt/sdcard/keep /mnt/sdcard/test.txt", "/mnt/sdcard/keep", "kept\n"},
+		{"mkfifo /mnt/sdcard/test.txt", "/mnt/sdcard/keep", "kept\n"},
+		// The card's directory itself a link: the test file would land beside the database.
+		{"umount /mnt/sdcard && rmdir /mnt/sdcard && ln -s /userdata /mnt/sdcard", "/userdata/test.txt", ""},
+	};
+	for (const auto &c : cases) {
+		ASSERT_EQ(twin().shell("rm -f /mnt/sdcard/test.txt && " + c.put_there).status, 0) << c.put_there;
+		EXPECT_EQ(ftm("ftm_sdcard", "set", rw), refusal("ftm sdcard test")) << c.put_there;
+		EXPECT_EQ(twin().read_file(c.target), c.target_text) << c.put_there;
+	}
+	EXPECT_FALSE(twin().file_exists("/userdata/test.txt"));
+	EXPECT_EQ(count_of(twin().logs(), "ftm_set_sdcard_test fail to open /mnt/sdcard/test.txt."), 3u);
+	EXPECT_TRUE(twin().wait_log("ftm_set_sdcard_test fail to access /mnt/sdcard.", 2000));
+}
+
 TEST_F(Mainboard, I2cSensorWordIsReadUnlessTheAdapterIsMissing)
 {
 	EXPECT_EQ(ftm("ftm_i2c1", "get"), kOk);
