@@ -279,6 +279,13 @@ void check_update(json_t *request)
 	const int result = ee_data_update(request);
 	if (result != 0) {
 		FUZZ_CHECK(g_sent_count == 0, "a refused set writes nothing to the EEPROM");
+		// A copy that was never read may have been read again before the refusal: that copy
+		// then holds what the read gave; nothing else changes.
+		for (int i = 0; i < kConnectorCount; ++i)
+			if (before.ee_read[i] == 0 && dev().ee_read[i] != 0) {
+				before.ee_read[i] = 1;
+				std::memcpy(before.board[i].ee_data, dev().board[i].ee_data, kEepromImageSize);
+			}
 		FUZZ_CHECK(std::memcmp(&before, &dev(), sizeof(before)) == 0, "a refused set changes no copy");
 		return;
 	}
@@ -341,11 +348,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	std::memcpy(image, data + 1, image_bytes);
 	const std::string text(reinterpret_cast<const char *>(data + 1 + image_bytes), size - 1 - image_bytes);
 
+	// The input's last bit says whether the copies came from their EEPROMs; a set over unread
+	// copies reads them again and gets the input's text as the reply.
+	const std::uint8_t copies_read = (data[size - 1] & 1) == 0;
 	dev() = device_record{};
 	for (int i = 0; i < kConnectorCount; ++i) {
 		dev().present[i] = 1;
+		dev().ee_read[i] = copies_read;
 		std::memcpy(dev().board[i].ee_data, image, kEepromImageSize);
 	}
+	g_read_reply = text;
 
 	char decoded[kHbSnLength + 1];
 	check_sn_decode(image, decoded);
