@@ -285,9 +285,11 @@ int init_main(const std::string& run_dir) {
   } else {
     append_text(logs + "init.log", "ubusd not installed: the twin runs without a bus\n");
   }
+  double t_ubusd = monotonic_seconds();
   std::vector<FrontEndDaemon> front_end = ubusd > 0 ? front_end_daemons() : std::vector<FrontEndDaemon>{};
+  // both at once: the web server asks the session daemon only when a request comes
+  for (FrontEndDaemon& d : front_end) d.pid = spawn(d.argv, logs + d.argv[0].substr(d.argv[0].rfind('/') + 1) + ".log");
   for (FrontEndDaemon& d : front_end) {
-    d.pid = spawn(d.argv, logs + d.argv[0].substr(d.argv[0].rfind('/') + 1) + ".log");
     if (!wait_for(d.ready, 5.0, 5000)) {
       report(ready_fd, "error " + d.argv[0] + " did not come up (see share/logs)");
       return 1;
@@ -301,8 +303,9 @@ int init_main(const std::string& run_dir) {
   double t_sup = monotonic_seconds();
   autostart(cfg);
   char timing[256];
-  snprintf(timing, sizeof timing, "boot: root %.3f s, network %.3f s, bus %.3f s, supervisor %.3f s, programs %.3f s\n",
-           t_root - t0, t_net - t_root, t_bus - t_net, t_sup - t_bus, monotonic_seconds() - t_sup);
+  snprintf(timing, sizeof timing,
+           "boot: root %.3f s, network %.3f s, bus %.3f s, web %.3f s, supervisor %.3f s, programs %.3f s\n",
+           t_root - t0, t_net - t_root, t_ubusd - t_net, t_bus - t_ubusd, t_sup - t_bus, monotonic_seconds() - t_sup);
   append_text(logs + "init.log", timing);
   report(ready_fd, "ok");
   close(ready_fd);
