@@ -59,6 +59,9 @@ class FrontEnd : public twin::TwinTest {
 TEST_F(FrontEnd, SessionsAndAccessListsGuardTheBusObjects) {
   const std::string fans = R"({"key":"fans.duty","action":"get","body":{}})";
   const std::string pools = R"({"key":"pools","action":"get","body":{}})";
+  // the web server listens on the twin's eth0 only (192.168.50.2:80, state 0A = listening)
+  EXPECT_EQ(twin().shell("awk '$4 == \"0A\" && $2 ~ /:0050$/ { print $2 }' /proc/net/tcp /proc/net/tcp6").out,
+            "0232A8C0:0050\n");
   // without a login no object of the system is reached
   for (const char* object : {"hwmond", "Setting", "ftm"})
     EXPECT_EQ(transfer(twin(), kNoSession, object, pools), kDenied) << object;
