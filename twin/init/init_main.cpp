@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -30,6 +31,7 @@ namespace {
 constexpr const char* kSupervisorSock = "/run/kxsim/supervisor.sock";
 constexpr const char* kUbusSock = "/var/run/ubus/ubus.sock";
 constexpr int kLanPort = 9999;
+constexpr const char* kWebAddress = "192.168.50.2";  // the twin's eth0
 
 // Bus objects of our programs; autostart waits for them before the next program starts.
 const std::map<std::string, std::string> kBusObjects = {
@@ -170,6 +172,39 @@ bool object_registered(const std::string& object) {
   return run_command({"ubus", "-t", "1", "list", object}, log) == 0;
 }
 
+bool tcp_connectable(const char* address, int port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  inet_pton(AF_INET, address, &a.sin_addr);
+  bool ok = fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  if (fd >= 0) close(fd);
+  return ok;
+}
+
+// The platform's session daemon and web server (when the build brought them), started after the bus as the
+// board's process manager does, and started again when they end.
+struct FrontEndDaemon {
+  std::vector<std::string> argv;
+  std::function<bool()> ready;
+  pid_t pid = -1;
+  double started = 0;
+  int quick_exits = 0;  // ends within a second of the start in a row; five and it is given up, as for ubusd
+};
+
+void start_daemon(FrontEndDaemon& d, const std::string& logs) {
+  d.pid = spawn(d.argv, logs + d.argv[0].substr(d.argv[0].rfind('/') + 1) + ".log");
+  d.started = monotonic_seconds();
+}
+
+std::vector<FrontEndDaemon> front_end_daemons() {
+  if (access("/usr/sbin/rpcd", X_OK) != 0 || access("/usr/sbin/uhttpd", X_OK) != 0) return {};
+  return {{{"/usr/sbin/rpcd", "-s", kUbusSock}, [] { return object_registered("session"); }},
+          {{"/usr/sbin/uhttpd", "-f", "-h", "/www", "-u", "/ubus", "-p", std::string(kWebAddress) + ":80"},
+           [] { return tcp_connectable(kWebAddress, 80); }}};
+}
+
 void autostart(const InitConfig& cfg) {
   std::string log = std::string(kShare) + "/logs/autostart.log";
   for (const std::string& p : cfg.programs) {
@@ -257,6 +292,16 @@ int init_main(const std::string& run_dir) {
   } else {
     append_text(logs + "init.log", "ubusd not installed: the twin runs without a bus\n");
   }
+  double t_ubusd = monotonic_seconds();
+  std::vector<FrontEndDaemon> front_end = ubusd > 0 ? front_end_daemons() : std::vector<FrontEndDaemon>{};
+  // both at once: the web server asks the session daemon only when a request comes
+  for (FrontEndDaemon& d : front_end) start_daemon(d, logs);
+  for (FrontEndDaemon& d : front_end) {
+    if (!wait_for(d.ready, 5.0, 5000)) {
+      report(ready_fd, "error " + d.argv[0] + " did not come up (see share/logs)");
+      return 1;
+    }
+  }
   double t_bus = monotonic_seconds();
   if (!wait_for([] { return connectable(kSupervisorSock) && supervisor_ready(kSupervisorSock); }, 10.0)) {
     report(ready_fd, "error supervisord did not come up (see share/logs/supervisord.log)");
@@ -265,8 +310,9 @@ int init_main(const std::string& run_dir) {
   double t_sup = monotonic_seconds();
   autostart(cfg);
   char timing[256];
-  snprintf(timing, sizeof timing, "boot: root %.3f s, network %.3f s, bus %.3f s, supervisor %.3f s, programs %.3f s\n",
-           t_root - t0, t_net - t_root, t_bus - t_net, t_sup - t_bus, monotonic_seconds() - t_sup);
+  snprintf(timing, sizeof timing,
+           "boot: root %.3f s, network %.3f s, bus %.3f s, web %.3f s, supervisor %.3f s, programs %.3f s\n",
+           t_root - t0, t_net - t_root, t_ubusd - t_net, t_bus - t_ubusd, t_sup - t_bus, monotonic_seconds() - t_sup);
   append_text(logs + "init.log", timing);
   report(ready_fd, "ok");
   close(ready_fd);
@@ -291,6 +337,17 @@ int init_main(const std::string& run_dir) {
         ubusd = spawn({"/usr/bin/ubusd", "-s", kUbusSock}, logs + "ubusd.log");
         ubusd_started = monotonic_seconds();
         append_text(logs + "init.log", "ubusd exited: started again\n");
+      }
+      for (FrontEndDaemon& d : front_end) {
+        if (gone != d.pid) continue;
+        d.quick_exits = monotonic_seconds() - d.started < 1.0 ? d.quick_exits + 1 : 0;
+        d.pid = -1;
+        if (d.quick_exits >= 5) {
+          append_text(logs + "init.log", d.argv[0] + " keeps exiting: not started again\n");
+          continue;
+        }
+        start_daemon(d, logs);
+        append_text(logs + "init.log", d.argv[0] + " exited: started again\n");
       }
     }
     if (sig == SIGTERM || sig == SIGINT || sig == SIGHUP) break;
