@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -30,6 +31,7 @@ namespace {
 constexpr const char* kSupervisorSock = "/run/kxsim/supervisor.sock";
 constexpr const char* kUbusSock = "/var/run/ubus/ubus.sock";
 constexpr int kLanPort = 9999;
+constexpr const char* kWebAddress = "192.168.50.2";  // the twin's eth0
 
 // Bus objects of our programs; autostart waits for them before the next program starts.
 const std::map<std::string, std::string> kBusObjects = {
@@ -170,6 +172,32 @@ bool object_registered(const std::string& object) {
   return run_command({"ubus", "-t", "1", "list", object}, log) == 0;
 }
 
+bool tcp_connectable(const char* address, int port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  inet_pton(AF_INET, address, &a.sin_addr);
+  bool ok = fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  if (fd >= 0) close(fd);
+  return ok;
+}
+
+// The platform's session daemon and web server (when the build brought them), started after the bus as the
+// board's process manager does, and started again when they end.
+struct FrontEndDaemon {
+  std::vector<std::string> argv;
+  std::function<bool()> ready;
+  pid_t pid = -1;
+};
+
+std::vector<FrontEndDaemon> front_end_daemons() {
+  if (access("/usr/sbin/rpcd", X_OK) != 0 || access("/usr/sbin/uhttpd", X_OK) != 0) return {};
+  return {{{"/usr/sbin/rpcd", "-s", kUbusSock}, [] { return object_registered("session"); }},
+          {{"/usr/sbin/uhttpd", "-f", "-h", "/www", "-u", "/ubus", "-p", std::string(kWebAddress) + ":80"},
+           [] { return tcp_connectable(kWebAddress, 80); }}};
+}
+
 void autostart(const InitConfig& cfg) {
   std::string log = std::string(kShare) + "/logs/autostart.log";
   for (const std::string& p : cfg.programs) {
@@ -257,6 +285,14 @@ int init_main(const std::string& run_dir) {
   } else {
     append_text(logs + "init.log", "ubusd not installed: the twin runs without a bus\n");
   }
+  std::vector<FrontEndDaemon> front_end = ubusd > 0 ? front_end_daemons() : std::vector<FrontEndDaemon>{};
+  for (FrontEndDaemon& d : front_end) {
+    d.pid = spawn(d.argv, logs + d.argv[0].substr(d.argv[0].rfind('/') + 1) + ".log");
+    if (!wait_for(d.ready, 5.0, 5000)) {
+      report(ready_fd, "error " + d.argv[0] + " did not come up (see share/logs)");
+      return 1;
+    }
+  }
   double t_bus = monotonic_seconds();
   if (!wait_for([] { return connectable(kSupervisorSock) && supervisor_ready(kSupervisorSock); }, 10.0)) {
     report(ready_fd, "error supervisord did not come up (see share/logs/supervisord.log)");
@@ -292,6 +328,11 @@ int init_main(const std::string& run_dir) {
         ubusd_started = monotonic_seconds();
         append_text(logs + "init.log", "ubusd exited: started again\n");
       }
+      for (FrontEndDaemon& d : front_end)
+        if (gone == d.pid) {
+          d.pid = spawn(d.argv, logs + d.argv[0].substr(d.argv[0].rfind('/') + 1) + ".log");
+          append_text(logs + "init.log", d.argv[0] + " exited: started again\n");
+        }
     }
     if (sig == SIGTERM || sig == SIGINT || sig == SIGHUP) break;
     if (model.reboot_requested.exchange(false)) {

@@ -11,6 +11,7 @@
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -62,6 +63,52 @@ bool copy_file(const std::string& from, const std::string& to, int mode) {
   make_dirs(to.substr(0, to.rfind('/')));
   unlink(to.c_str());
   return write_text(to, text, mode);
+}
+
+// Copies every file under from (recursively) to the same relative path under to.
+bool copy_tree(const std::string& from, const std::string& to) {
+  DIR* d = opendir(from.c_str());
+  if (!d) return false;
+  bool ok = true;
+  while (dirent* e = readdir(d)) {
+    std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st;
+    if (lstat((from + "/" + name).c_str(), &st) != 0) continue;
+    if (S_ISDIR(st.st_mode)) ok = copy_tree(from + "/" + name, to + "/" + name) && ok;
+    else ok = copy_file(from + "/" + name, to + "/" + name, st.st_mode & 0777) && ok;
+  }
+  closedir(d);
+  return ok;
+}
+
+// The twin's login to the web session daemon (user "admin", password "kxtwin"), given the image's console
+// group; the factory group stays with the factory station.
+constexpr const char* kRpcdConfig =
+    "config rpcd\n"
+    "\toption socket /var/run/ubus/ubus.sock\n"
+    "\toption timeout 30\n\n"
+    "config login\n"
+    "\toption username 'admin'\n"
+    "\toption password '$6$kxtwin0123456789$zGsPGUmDfPdrxN/MLCMVOX4AMHqv2aT/VQrKp45NoNrMiguNTJfb8nTtid0QDJJNOd1B0cC.5Hex75v7jgMEX1'\n"
+    "\tlist read 'kx-console'\n"
+    "\tlist write 'kx-console'\n";
+
+// The management front end's path, when the build brought it: the platform's web server and session
+// daemon in the board's places, their access lists, the login and the console page.
+bool install_front_end(const std::string& r, std::string& error) {
+  const std::string platform = r + "/usr/lib/kxsim/platform";
+  if (!path_exists(platform + "/sbin/rpcd")) return true;
+  make_dirs(r + "/www");
+  bool ok = copy_tree(platform + "/sbin", r + "/usr/sbin") && copy_tree(platform + "/lib", r + "/usr/lib") &&
+            copy_tree(platform + "/share", r + "/usr/share") && copy_tree(platform + "/www", r + "/www");
+  make_dirs(r + "/etc/config");
+  unlink((r + "/etc/config/rpcd").c_str());
+  if (!ok || !write_text(r + "/etc/config/rpcd", kRpcdConfig, 0600)) {
+    error = "the web server and session daemon could not be put in place";
+    return false;
+  }
+  return true;
 }
 
 // The sanitizer settings as further members of supervisord's environment line.
@@ -141,6 +188,7 @@ bool populate(const InitConfig& cfg, const std::string& r, std::string& error) {
     return false;
   }
   put("/etc/ld.so.preload", "/usr/lib/kxsim/libkxsim_shim.so\n");
+  if (!install_front_end(r, error)) return false;
   // /root, /userdata, /mnt/sdcard start empty in every run
   std::string e;
   make_dirs(r + "/root");

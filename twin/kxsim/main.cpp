@@ -16,6 +16,7 @@
 
 #include "fsutil.h"
 #include "launcher.h"
+#include "http_forward.h"
 #include "logs.h"
 
 namespace twin {
@@ -103,9 +104,11 @@ int cmd_up(const std::string&, const Args& args, const Verb& verb) {
   twin::LaunchOptions o;
   o.restart_on_exit = true;  // the board's supervisor brings its programs back
   bool bare = false;
+  int http_port = 0;
   for (size_t i = 0; i < args.size(); i++) {
     const std::string& a = args[i];
-    bool takes_value = a == "--machine" || a == "--program" || a == "--faketime" || a == "--speed" || a == "--build";
+    bool takes_value = a == "--machine" || a == "--program" || a == "--faketime" || a == "--speed" ||
+                       a == "--build" || a == "--http";
     if (takes_value && i + 1 >= args.size()) {
       fprintf(stderr, "kxsim: up: %s needs a value\n", a.c_str());
       return 2;
@@ -129,6 +132,14 @@ int cmd_up(const std::string&, const Args& args, const Verb& verb) {
       }
     } else if (a == "--build") {
       o.build_dir = args[++i];
+    } else if (a == "--http") {
+      char* end = nullptr;
+      long port = strtol(args[++i].c_str(), &end, 10);
+      if (*end || port < 1 || port > 65535) {
+        fprintf(stderr, "kxsim: up: --http takes a port number (1 to 65535)\n");
+        return 2;
+      }
+      http_port = static_cast<int>(port);
     } else if (a == "--reboot-restarts") {
       o.reboot_restarts = true;
     } else if (a == "--bare") {
@@ -143,7 +154,21 @@ int cmd_up(const std::string&, const Args& args, const Verb& verb) {
     return 2;
   }
   o.board_programs = !bare && o.programs.empty();
+  // the host port is taken before the boot, so a port in use leaves no twin behind
+  std::string error;
+  int http_fd = http_port ? twin::listen_on_loopback(http_port, error) : -1;
+  if (http_port && http_fd < 0) {
+    fprintf(stderr, "kxsim: up: %s\n", error.c_str());
+    return 1;
+  }
   twin::Launched l = twin::launch(o);
+  if (l.error.empty() && http_fd >= 0) {
+    if (!twin::path_exists("/proc/" + std::to_string(l.init_pid) + "/root/usr/sbin/uhttpd"))
+      l.error = "--http: the build has no web server (configure with KX_PLATFORM_PREFIX)";
+    else if (!twin::start_http_forward(http_fd, l.init_pid, l.run_dir + "/share/logs/http.log", l.error))
+      l.error = "--http: " + l.error;
+    if (!l.error.empty()) twin::shutdown_twin(l.run_dir, true);
+  }
   if (!l.error.empty()) {
     fprintf(stderr, "kxsim: up: %s%s\n", l.error.c_str(),
             l.run_dir.empty() ? "" : (" (logs kept in " + l.run_dir + "/share/logs)").c_str());
@@ -154,6 +179,7 @@ int cmd_up(const std::string&, const Args& args, const Verb& verb) {
   if (symlink(l.run_dir.c_str(), last.c_str()) != 0) perror("kxsim: last link");
   printf("%s\n", l.run_dir.c_str());
   fprintf(stderr, "kxsim: twin up in %.3f s (init pid %d)\n", l.boot_seconds, l.init_pid);
+  if (http_port) fprintf(stderr, "kxsim: its web server at http://127.0.0.1:%d/ until it is down\n", http_port);
   return 0;
 }
 
@@ -261,7 +287,7 @@ int cmd_help(const std::string&, const Args&, const Verb&);
 
 constexpr std::array kVerbs = {
     Verb{"up", "[--machine FILE] [--program NAME]... [--bare] [--faketime NAME]... [--speed X] [--reboot-restarts] "
-               "[--build DIR]",
+               "[--build DIR] [--http PORT]",
          "boots a twin (the board's programs unless --program or --bare), prints its run dir", 0, -1,
          Needs::kNothing, cmd_up},
     Verb{"exec", "CMD [ARG]...", "runs CMD inside with exactly these arguments; stdin and exit status pass through",
