@@ -108,6 +108,9 @@ TEST(Farm, ThreeTwinsAreThreeMachinesOnOneLanAndLeaveNothingBehind) {
     identities.insert(field(boards, "hb_sn"));
   }
   EXPECT_EQ(identities.size(), 3u);
+  // the shared installed build is each twin's own to change, unseen by the others
+  EXPECT_EQ(twins[0].in({"exec", "sh", "-c", "echo changed > /usr/lib/kxsim/fakes/reboot"}).status, 0);
+  EXPECT_EQ(twins[1].in({"exec", "grep", "-c", "changed", "/usr/lib/kxsim/fakes/reboot"}).out, "0\n");
 
   // each machine's IP report reaches the LAN once (three datagrams) from its own address
   for (const Twin& t : twins) {

@@ -29,7 +29,7 @@ namespace kxsim {
 namespace {
 
 constexpr int kMaxTwins = 240;            // addresses 192.168.50.10 .. .249
-constexpr int kParallelBoots = 4;         // boots at once: more only queue for the two cores
+constexpr int kParallelBoots = 8;         // boots at once: more only queue for the two cores
 constexpr int kHolderReadyMs = 180000;    // the install of the build into the shared layer comes first
 
 struct FarmTwin {
