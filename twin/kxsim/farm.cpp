@@ -283,8 +283,7 @@ int farm_up(const std::string& run_base, const std::vector<std::string>& args) {
 
 int farm_list(const std::string& run_base) {
   std::string dir = farm_dir(run_base);
-  if (running_holder_pid(dir) <= 1) return 0;
-  for (const FarmTwin& t : read_twins(dir)) {
+  for (const FarmTwin& t : read_twins(dir)) {  // also when the holder is gone, so `farm down` is seen to be due
     bool up = twin::running_init_pid(t.run_dir) > 1;
     printf("%d %s %s %s", t.index, t.address.c_str(), t.run_dir.c_str(), up ? "running" : "down");
     if (t.http_port) printf(" http://127.0.0.1:%d/", t.http_port);
