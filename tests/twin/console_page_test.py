@@ -10,9 +10,11 @@ import json
 import socket
 import sys
 import tempfile
+import time
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
@@ -40,15 +42,25 @@ def readings(browser, board):
     return {s: browser.find_element(By.ID, f"hb{board}-{s}").get_attribute("data-millideg") for s in SENSORS}
 
 
+started = time.monotonic()
+
+
+def step(text):
+    print(f"{time.monotonic() - started:6.2f} s {text}", flush=True)
+
+
 options = webdriver.ChromeOptions()
 for flag in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
              "--disable-component-update", "--disable-sync", "--no-first-run", "--disable-dev-shm-usage",
              "--user-data-dir=" + tempfile.mkdtemp(prefix="console-browser-")]:
     options.add_argument(flag)
 browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-wait = WebDriverWait(browser, 20)
+# the page rebuilds its tables at every refresh, so an element found may be gone a moment later
+wait = WebDriverWait(browser, 20, ignored_exceptions=[StaleElementReferenceException])
 try:
+    step("browser started")
     browser.get(url)
+    step("page loaded")
     browser.find_element(By.ID, "username").clear()
     browser.find_element(By.ID, "username").send_keys("admin")
     browser.find_element(By.ID, "password").send_keys("not-the-password")
@@ -57,6 +69,7 @@ try:
           lambda b: b.find_element(By.ID, "login-error").text == "Wrong user or password.")
     assert not browser.find_element(By.ID, "console").is_displayed(), "the console shows without a login"
 
+    step("wrong password refused")
     browser.find_element(By.ID, "password").clear()
     browser.find_element(By.ID, "password").send_keys("kxtwin")
     browser.find_element(By.ID, "login-button").click()
@@ -71,11 +84,13 @@ try:
     assert hidden_password not in browser.page_source, "a pool password is shown"
     assert "••••••" in pools_text, "passwords are not masked: " + pools_text
 
+    step("boards shown")
     model(f"heat 2 {HEATED}")
     until("the heated board's reading", lambda b: b.find_element(By.ID, "hb2-outlet_temp1").text == f"{HEATED / 1000:.1f}")
     until("the heated board's chart", lambda b: len(b.find_elements(By.CSS_SELECTOR, "#chart-hb2 polyline")) == 1)
     print("heated " + browser.find_element(By.ID, "hb4-outlet_temp1").text, flush=True)
 
+    step("heated board shown")
     field = browser.find_element(By.ID, "pool1-url")
     field.clear()
     field.send_keys(new_pool_url)

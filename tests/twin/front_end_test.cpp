@@ -59,6 +59,9 @@ class FrontEnd : public twin::TwinTest {
 TEST_F(FrontEnd, SessionsAndAccessListsGuardTheBusObjects) {
   const std::string fans = R"({"key":"fans.duty","action":"get","body":{}})";
   const std::string pools = R"({"key":"pools","action":"get","body":{}})";
+  // the web server listens on the twin's eth0 only (192.168.50.2:80, state 0A = listening)
+  EXPECT_EQ(twin().shell("awk '$4 == \"0A\" && $2 ~ /:0050$/ { print $2 }' /proc/net/tcp /proc/net/tcp6").out,
+            "0232A8C0:0050\n");
   // without a login no object of the system is reached
   for (const char* object : {"hwmond", "Setting", "ftm"})
     EXPECT_EQ(transfer(twin(), kNoSession, object, pools), kDenied) << object;
@@ -107,6 +110,9 @@ TEST_F(ConsolePage, ShowsTheMachineLiveAndChangesThePools) {
   twin().heat_board(2, 43250);
   std::string model = twin().call("hwmond", R"({"key":"hash_boards.all","action":"get","body":{}})");
 
+  // The browser looks a name up before its first page. The twin's name server (the host's) is out of its
+  // network's reach, so the lookup would wait about 25 s; one on the twin's loopback fails at once.
+  twin().write_file("/etc/resolv.conf", "nameserver 127.0.0.1\n");
   twin::ExecResult page = twin().shell(std::string("/usr/bin/python3 ") + KX_SOURCE_DIR +
                                            "/tests/twin/console_page_test.py http://192.168.50.2/ hidden-pass-1 "
                                            "stratum+tcp://console.test:3333",

@@ -228,7 +228,14 @@ struct FrontEndDaemon {
   std::vector<std::string> argv;
   std::function<bool()> ready;
   pid_t pid = -1;
+  double started = 0;
+  int quick_exits = 0;  // ends within a second of the start in a row; five and it is given up, as for ubusd
 };
+
+void start_daemon(FrontEndDaemon& d, const std::string& logs) {
+  d.pid = spawn(d.argv, logs + d.argv[0].substr(d.argv[0].rfind('/') + 1) + ".log");
+  d.started = monotonic_seconds();
+}
 
 std::vector<FrontEndDaemon> front_end_daemons(const std::string& address) {
   if (access("/usr/sbin/rpcd", X_OK) != 0 || access("/usr/sbin/uhttpd", X_OK) != 0) return {};
@@ -325,9 +332,11 @@ int init_main(const std::string& run_dir) {
   } else {
     append_text(logs + "init.log", "ubusd not installed: the twin runs without a bus\n");
   }
+  double t_ubusd = monotonic_seconds();
   std::vector<FrontEndDaemon> front_end = ubusd > 0 ? front_end_daemons(cfg.address) : std::vector<FrontEndDaemon>{};
+  // both at once: the web server asks the session daemon only when a request comes
+  for (FrontEndDaemon& d : front_end) start_daemon(d, logs);
   for (FrontEndDaemon& d : front_end) {
-    d.pid = spawn(d.argv, logs + d.argv[0].substr(d.argv[0].rfind('/') + 1) + ".log");
     if (!wait_for(d.ready, 5.0, 5000)) {
       report(ready_fd, "error " + d.argv[0] + " did not come up (see share/logs)");
       return 1;
@@ -341,8 +350,9 @@ int init_main(const std::string& run_dir) {
   double t_sup = monotonic_seconds();
   autostart(cfg);
   char timing[256];
-  snprintf(timing, sizeof timing, "boot: root %.3f s, network %.3f s, bus %.3f s, supervisor %.3f s, programs %.3f s\n",
-           t_root - t0, t_net - t_root, t_bus - t_net, t_sup - t_bus, monotonic_seconds() - t_sup);
+  snprintf(timing, sizeof timing,
+           "boot: root %.3f s, network %.3f s, bus %.3f s, web %.3f s, supervisor %.3f s, programs %.3f s\n",
+           t_root - t0, t_net - t_root, t_ubusd - t_net, t_bus - t_ubusd, t_sup - t_bus, monotonic_seconds() - t_sup);
   append_text(logs + "init.log", timing);
   report(ready_fd, "ok");
   close(ready_fd);
@@ -368,11 +378,17 @@ int init_main(const std::string& run_dir) {
         ubusd_started = monotonic_seconds();
         append_text(logs + "init.log", "ubusd exited: started again\n");
       }
-      for (FrontEndDaemon& d : front_end)
-        if (gone == d.pid) {
-          d.pid = spawn(d.argv, logs + d.argv[0].substr(d.argv[0].rfind('/') + 1) + ".log");
-          append_text(logs + "init.log", d.argv[0] + " exited: started again\n");
+      for (FrontEndDaemon& d : front_end) {
+        if (gone != d.pid) continue;
+        d.quick_exits = monotonic_seconds() - d.started < 1.0 ? d.quick_exits + 1 : 0;
+        d.pid = -1;
+        if (d.quick_exits >= 5) {
+          append_text(logs + "init.log", d.argv[0] + " keeps exiting: not started again\n");
+          continue;
         }
+        start_daemon(d, logs);
+        append_text(logs + "init.log", d.argv[0] + " exited: started again\n");
+      }
     }
     if (sig == SIGTERM || sig == SIGINT || sig == SIGHUP) break;
     if (model.reboot_requested.exchange(false)) {

@@ -172,7 +172,15 @@ function showPools(list) {
   });
 }
 
-async function refresh() {
+// Refreshes run one after the other, so a reading older than a change never overwrites its result.
+let refreshing = Promise.resolve();
+function refresh() {
+  refreshing = refreshing.then(readMachine);
+  return refreshing;
+}
+
+async function readMachine() {
+  if (session === NO_SESSION) return;
   try {
     const [boards, power, duty, rpm, poolList, base, aging, errnoLog] = await Promise.all([
       transfer('hwmond', 'hash_boards.all', 'get'),
