@@ -179,6 +179,11 @@ int farm_up(const std::string& run_base, const std::vector<std::string>& args) {
     fprintf(stderr, "kxsim: farm up: --http %d leaves no port for twin %ld\n", up.http_port, count - 1);
     return 2;
   }
+  std::string error;
+  if (farm_machine_json(up.launch.machine_json, 0, error).empty()) {
+    fprintf(stderr, "kxsim: farm up: %s\n", error.c_str());
+    return 2;
+  }
   std::string dir = farm_dir(run_base);
   if (running_holder_pid(dir) > 1) {
     fprintf(stderr, "kxsim: farm up: a farm is up in %s already (kxsim farm down first)\n", dir.c_str());
@@ -188,7 +193,6 @@ int farm_up(const std::string& run_base, const std::vector<std::string>& args) {
   // the host ports are taken before anything boots, so a port in use leaves nothing behind
   std::vector<int> listeners;
   for (long i = 0; up.http_port && i < count; i++) {
-    std::string error;
     int fd = twin::listen_on_loopback(up.http_port + static_cast<int>(i), error);
     if (fd < 0) {
       fprintf(stderr, "kxsim: farm up: %s\n", error.c_str());
@@ -206,7 +210,6 @@ int farm_up(const std::string& run_base, const std::vector<std::string>& args) {
   for (const char* d : {"", "/logs", "/records", "/layer"}) twin::make_dirs(dir + d);
   std::string build = up.launch.build_dir.empty() ? twin::default_build_dir() : up.launch.build_dir;
   twin::write_text(dir + "/build", build + "\n");
-  std::string error;
   int holder = start_holder(dir, twin::kxsim_binary(build), error);
   if (holder < 0) {
     fprintf(stderr, "kxsim: farm up: %s (logs kept in %s/logs)\n", error.c_str(), dir.c_str());
@@ -221,7 +224,9 @@ int farm_up(const std::string& run_base, const std::vector<std::string>& args) {
   std::atomic<int> next{0};
   std::atomic<bool> failed{false};
   auto boot_next = [&] {
-    for (int i; !failed && (i = next++) < count;) {
+    while (!failed) {
+      int i = next++;
+      if (i >= count) break;
       twin::LaunchOptions o = up.launch;
       o.build_dir = build;
       o.machine_json = farm_machine_json(up.launch.machine_json, i, errors[i]);

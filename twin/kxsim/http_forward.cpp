@@ -13,8 +13,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 #include <thread>
 
 namespace twin {
@@ -66,6 +68,19 @@ void relay(int a, int b) {
   }
   close(a);
   close(b);
+}
+
+// Closes every descriptor above standard error but those given: a forwarder keeps no other twin's listening
+// socket open (a farm's forwarders are forked one after the other from the same process).
+void keep_only_descriptors(std::vector<int> keep) {
+  std::sort(keep.begin(), keep.end());
+  unsigned from = 3;
+  for (int fd : keep) {
+    if (fd < 0 || static_cast<unsigned>(fd) < from) continue;
+    if (static_cast<unsigned>(fd) > from) close_range(from, static_cast<unsigned>(fd) - 1, 0);
+    from = static_cast<unsigned>(fd) + 1;
+  }
+  close_range(from, ~0U, 0);
 }
 
 }  // namespace
@@ -126,6 +141,7 @@ bool start_http_forward(int listen_fd, int init_pid, const std::string& address,
   dup2(null_fd, 0);
   dup2(log >= 0 ? log : null_fd, 1);
   dup2(log >= 0 ? log : null_fd, 2);
+  keep_only_descriptors({listen_fd, twin_net, host_net, init});
   for (;;) {
     pollfd p[2] = {{listen_fd, POLLIN, 0}, {init, POLLIN, 0}};
     if (poll(p, 2, -1) < 0) {
