@@ -14,7 +14,6 @@ import time
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
-from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
@@ -34,12 +33,21 @@ def until(what, condition):
     try:
         wait.until(condition)
     except Exception:
-        raise AssertionError(f"{what} never came (page status: {browser.find_element(By.ID, 'status').text!r}, "
-                             f"login: {browser.find_element(By.ID, 'login-error').text!r})") from None
+        raise AssertionError(f"{what} never came (page status: {text('status')!r}, "
+                             f"login: {text('login-error')!r})") from None
 
 
-def readings(browser, board):
-    return {s: browser.find_element(By.ID, f"hb{board}-{s}").get_attribute("data-millideg") for s in SENSORS}
+# Reads go through one script each: the page rebuilds its tables at every refresh, so an element found first
+# and read later may be gone.
+def text(element_id):
+    return browser.execute_script("const e = document.getElementById(arguments[0]); return e ? e.textContent : ''",
+                                  element_id)
+
+
+def readings(board):
+    return browser.execute_script(
+        "return Object.fromEntries(arguments[1].map((s) => [s, document.getElementById(`hb${arguments[0]}-${s}`)"
+        "?.dataset.millideg ?? '']))", board, SENSORS)
 
 
 started = time.monotonic()
@@ -55,8 +63,7 @@ for flag in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-backg
              "--user-data-dir=" + tempfile.mkdtemp(prefix="console-browser-")]:
     options.add_argument(flag)
 browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-# the page rebuilds its tables at every refresh, so an element found may be gone a moment later
-wait = WebDriverWait(browser, 20, ignored_exceptions=[StaleElementReferenceException])
+wait = WebDriverWait(browser, 20)
 try:
     step("browser started")
     browser.get(url)
@@ -66,29 +73,30 @@ try:
     browser.find_element(By.ID, "password").send_keys("not-the-password")
     browser.find_element(By.ID, "login-button").click()
     until("the refusal of a wrong password",
-          lambda b: b.find_element(By.ID, "login-error").text == "Wrong user or password.")
+          lambda b: text("login-error") == "Wrong user or password.")
     assert not browser.find_element(By.ID, "console").is_displayed(), "the console shows without a login"
 
     step("wrong password refused")
     browser.find_element(By.ID, "password").clear()
     browser.find_element(By.ID, "password").send_keys("kxtwin")
     browser.find_element(By.ID, "login-button").click()
-    until("four boards with readings", lambda b: all(v for board in range(1, 5) for v in readings(b, board).values()))
-    boards = {f"hash_board{board}": readings(browser, board) for board in range(1, 5)}
+    until("four boards with readings", lambda b: all(v for board in range(1, 5) for v in readings(board).values()))
+    boards = {f"hash_board{board}": readings(board) for board in range(1, 5)}
     print("boards " + json.dumps(boards, sort_keys=True), flush=True)
     for element_id in ["power-voltage", "power-current", "fan-inlet-duty", "fan-outlet-rpm", "dev-sn"]:
-        text = browser.find_element(By.ID, element_id).text
-        assert text not in ("", "–"), f"{element_id} is empty"
-        print(f"{element_id} {text}", flush=True)
-    pools_text = browser.find_element(By.ID, "pools").text
+        shown = text(element_id)
+        assert shown not in ("", "–"), f"{element_id} is empty"
+        print(f"{element_id} {shown}", flush=True)
+    pools_text = text("pools")
     assert hidden_password not in browser.page_source, "a pool password is shown"
     assert "••••••" in pools_text, "passwords are not masked: " + pools_text
 
     step("boards shown")
     model(f"heat 2 {HEATED}")
-    until("the heated board's reading", lambda b: b.find_element(By.ID, "hb2-outlet_temp1").text == f"{HEATED / 1000:.1f}")
-    until("the heated board's chart", lambda b: len(b.find_elements(By.CSS_SELECTOR, "#chart-hb2 polyline")) == 1)
-    print("heated " + browser.find_element(By.ID, "hb4-outlet_temp1").text, flush=True)
+    until("the heated board's reading", lambda b: text("hb2-outlet_temp1") == f"{HEATED / 1000:.1f}")
+    until("the heated board's chart",
+          lambda b: b.execute_script("return document.querySelectorAll('#chart-hb2 polyline').length") == 1)
+    print("heated " + text("hb4-outlet_temp1"), flush=True)
 
     step("heated board shown")
     field = browser.find_element(By.ID, "pool1-url")
@@ -96,8 +104,8 @@ try:
     field.send_keys(new_pool_url)
     browser.find_element(By.ID, "pool1-pass").send_keys("console-pass")
     browser.find_element(By.ID, "pools-save").click()
-    until("the saved pools", lambda b: b.find_element(By.ID, "pools-result").text == "saved")
-    until("the new pool in the table", lambda b: new_pool_url in b.find_element(By.ID, "pool1").text)
+    until("the saved pools", lambda b: text("pools-result") == "saved")
+    until("the new pool in the table", lambda b: new_pool_url in text("pool1"))
     assert "console-pass" not in browser.page_source, "the new password is shown"
     print("pools saved", flush=True)
 except Exception as e:  # one line saying what failed, for the scenario's report

@@ -64,17 +64,21 @@ function chart(board) {
   const values = points.map((p) => p[1]);
   const low = Math.floor(Math.min(...values) / 5000) * 5 - 5;
   const high = Math.ceil(Math.max(...values) / 5000) * 5 + 5;
-  const x = (t) => 300 - ((now - t) / CHART_SECONDS) * 300;
+  // the time axis grows with the history, from one minute up to CHART_SECONDS
+  const span = Math.min(CHART_SECONDS, Math.max(60, now - points[0][0]));
+  const x = (t) => 300 - ((now - t) / span) * 300;
   const y = (m) => 65 - ((m / 1000 - low) / (high - low)) * 60;
   const line = document.createElementNS(svg.namespaceURI, 'polyline');
   line.setAttribute('points', points.map(([t, m]) => `${x(t).toFixed(1)},${y(m).toFixed(1)}`).join(' '));
   svg.append(line);
-  for (const [value, top] of [[high, 9], [low, 67]]) {
+  for (const [text, left, top, anchor] of [[`${high} °C`, 2, 9, 'start'], [`${low} °C`, 2, 67, 'start'],
+                                           [`last ${Math.round(span / 60)} min`, 298, 67, 'end']]) {
     const label = document.createElementNS(svg.namespaceURI, 'text');
-    label.setAttribute('x', 2);
+    label.setAttribute('x', left);
     label.setAttribute('y', top);
+    label.setAttribute('text-anchor', anchor);
     label.setAttribute('class', 'axis');
-    label.textContent = `${value} °C`;
+    label.textContent = text;
     svg.append(label);
   }
   return svg;
