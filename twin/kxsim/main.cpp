@@ -118,7 +118,8 @@ int cmd_up(const std::string&, const Args& args, const Verb& verb) {
   if (l.error.empty() && http_fd >= 0) {
     if (!twin::path_exists("/proc/" + std::to_string(l.init_pid) + "/root/usr/sbin/uhttpd"))
       l.error = "--http: the build has no web server (configure with KX_PLATFORM_PREFIX)";
-    else if (!twin::start_http_forward(http_fd, l.init_pid, "192.168.50.2", l.run_dir + "/share/logs/http.log", l.error))
+    else if (!twin::start_http_forward(http_fd, l.init_pid, "192.168.50.2", l.run_dir + "/share/logs/http.log",
+                                       l.error))
       l.error = "--http: " + l.error;
     if (!l.error.empty()) twin::shutdown_twin(l.run_dir, true);
   }
