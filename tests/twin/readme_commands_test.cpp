@@ -41,7 +41,8 @@ kxsim_test::Cli run_lines(const std::vector<std::string>& lines) {
   while (p && (n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
   if (p) pclose(p);
   r.status = r.out.size() > 6 && r.out.rfind("exit 0\n") == r.out.size() - 7 ? 0 : 1;
-  // twins a failing line left behind go down with their run dirs
+  // a farm and twins a failing line left behind go down with their run dirs
+  kxsim_test::kxsim({"farm", "down"});
   for (const std::string& run : twin::split_lines(kxsim_test::kxsim({"list"}).out))
     kxsim_test::kxsim({"--run", run, "down"});
   twin::remove_tree(scratch);
@@ -56,6 +57,9 @@ TEST(ReadmeCommands, TwinReadmeLinesAllSucceed) {
   // the README's own bus example answers; the boot benchmark printed its figures
   EXPECT_NE(r.out.find(R"("power_model":"KXP-3600")"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\ntwin down: median "), std::string::npos) << r.out;
+  // the farm's twin 1 is a machine of its own whose IP report reached the LAN from its address
+  EXPECT_NE(r.out.find("\nKX1-001\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" 192.168.50.11:"), std::string::npos) << r.out;
 }
 
 TEST(ReadmeCommands, MainReadmeLinesAllSucceed) {

@@ -170,7 +170,24 @@ Launched launch(const LaunchOptions& opts) {
                         "\nowner=" + std::to_string(opts.owner_pid) + "\nhost_ns=" + namespace_ids() +
                         "\nboard_programs=" + (opts.board_programs ? "1" : "0") +
                         "\nrestart=" + (opts.restart_on_exit ? "1" : "0") + "\n";
+  if (opts.farm_holder_pid > 0)
+    options += "layer=" + opts.farm_layer + "\naddress=" + opts.lan_address + "\nlan_port=" + opts.lan_port + "\n";
   write_text(run + "/options", options);
+  // A farm twin starts from the holder's mount namespace (where the shared layer is mounted) and gets the farm
+  // LAN's network namespace as fd 4.
+  int farm_mnt = -1, farm_net = -1;
+  if (opts.farm_holder_pid > 0) {
+    std::string ns = "/proc/" + std::to_string(opts.farm_holder_pid) + "/ns/";
+    farm_mnt = open((ns + "mnt").c_str(), O_RDONLY | O_CLOEXEC);
+    farm_net = open((ns + "net").c_str(), O_RDONLY | O_CLOEXEC);
+    if (farm_mnt < 0 || farm_net < 0) {
+      if (farm_mnt >= 0) close(farm_mnt);
+      if (farm_net >= 0) close(farm_net);
+      out.error = "the farm's LAN is not up";
+      remove_tree(run);
+      return out;
+    }
+  }
 
   int ready[2];
   if (pipe2(ready, O_CLOEXEC) != 0) {
@@ -179,9 +196,11 @@ Launched launch(const LaunchOptions& opts) {
   }
   std::string log = run + "/share/logs/init.log";
   const char* argv[] = {kxsim.c_str(), "__init", run.c_str(), nullptr};
-  long pid = syscall(SYS_clone, CLONE_NEWNS | CLONE_NEWNET | CLONE_NEWUTS | CLONE_NEWIPC | CLONE_NEWPID | SIGCHLD,
-                     nullptr, nullptr, nullptr, nullptr);
+  long flags = CLONE_NEWNET | CLONE_NEWUTS | CLONE_NEWIPC | CLONE_NEWPID | SIGCHLD | (farm_mnt < 0 ? CLONE_NEWNS : 0);
+  long pid = syscall(SYS_clone, flags, nullptr, nullptr, nullptr, nullptr);
   if (pid == 0) {
+    int lan_net = farm_net >= 0 ? fcntl(farm_net, F_DUPFD_CLOEXEC, 64) : -1;  // above the fds placed below
+    if (farm_mnt >= 0 && (lan_net < 0 || setns(farm_mnt, CLONE_NEWNS) != 0 || unshare(CLONE_NEWNS) != 0)) _exit(126);
     setsid();
     int null_fd = open("/dev/null", O_RDONLY);
     int log_fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
@@ -191,10 +210,15 @@ Launched launch(const LaunchOptions& opts) {
       dup2(log_fd, 2);
     }
     dup2(ready[1], 3);  // dup2 clears close-on-exec on the copy
+    if (lan_net >= 0) dup2(lan_net, 4);
     execv(argv[0], const_cast<char* const*>(argv));
     _exit(127);
   }
   close(ready[1]);
+  if (farm_mnt >= 0) {
+    close(farm_mnt);
+    close(farm_net);
+  }
   if (pid < 0) {
     close(ready[0]);
     out.error = std::string("clone failed: ") + strerror(errno);

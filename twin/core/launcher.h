@@ -17,6 +17,11 @@ struct LaunchOptions {
   int owner_pid = 0;        // the twin shuts itself down when this process ends (0 = lives until down)
   bool board_programs = false;  // autostart the board's long-running programs the build has, not `programs`
   bool restart_on_exit = false; // supervisord restarts the autostarted programs when they exit
+  // A twin of a farm: its root lies over the farm's installed build and its eth0 joins the farm's LAN.
+  int farm_holder_pid = 0;      // the process holding the farm's LAN and layer namespaces (0: a lone twin)
+  std::string farm_layer;       // the installed build, read-only, as the holder's mount namespace has it
+  std::string lan_address;      // eth0's address on the farm LAN
+  std::string lan_port;         // the name of eth0's other end on the LAN's bridge
 };
 
 struct Launched {

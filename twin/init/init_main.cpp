@@ -2,6 +2,7 @@
 // daemon and supervisord, autostarts the chosen programs, then reaps children until it is told to stop.
 #include <fcntl.h>
 #include <net/if.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
@@ -31,7 +32,7 @@ namespace {
 constexpr const char* kSupervisorSock = "/run/kxsim/supervisor.sock";
 constexpr const char* kUbusSock = "/var/run/ubus/ubus.sock";
 constexpr int kLanPort = 9999;
-constexpr const char* kWebAddress = "192.168.50.2";  // the twin's eth0
+constexpr int kFarmLanFd = 4;  // a farm twin's init gets the farm LAN's network namespace here
 
 // Bus objects of our programs; autostart waits for them before the next program starts.
 const std::map<std::string, std::string> kBusObjects = {
@@ -167,6 +168,44 @@ pid_t start_lan(std::string& error) {
   return pid;
 }
 
+// A command run in the farm LAN's network namespace (the init's own namespaces otherwise).
+int run_in_farm_lan(const std::vector<std::string>& argv, const std::string& log) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (setns(kFarmLanFd, CLONE_NEWNET) != 0) _exit(126);
+    _exit(run_command(argv, log));
+  }
+  int st = 0;
+  while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+}
+
+// A twin of a farm: eth0 is one end of a veth pair whose other end is a port of the farm LAN's bridge, with the
+// twin's own address and the machine's MAC.
+bool join_farm_lan(const InitConfig& cfg, std::string& error) {
+  std::string log = std::string(kShare) + "/logs/lan.log";
+  // made from inside the LAN; "netns 1" is this init's namespace (pid 1 of the twin's /proc)
+  int st = run_in_farm_lan({"ip", "link", "add", cfg.lan_port, "type", "veth", "peer", "name", "eth0", "netns", "1"},
+                           log);
+  if (st == 0) st = run_in_farm_lan({"ip", "link", "set", cfg.lan_port, "master", "br0", "up"}, log);
+  close(kFarmLanFd);
+  if (st != 0) {
+    error = "the farm LAN could not be joined (see share/logs/lan.log)";
+    return false;
+  }
+  if (cfg.machine.has_mac) {
+    char mac[32];
+    const auto& m = cfg.machine.mac;
+    snprintf(mac, sizeof mac, "%02x:%02x:%02x:%02x:%02x:%02x", m[0], m[1], m[2], m[3], m[4], m[5]);
+    run_command({"ip", "link", "set", "eth0", "address", mac}, log);
+  }
+  run_command({"ip", "addr", "add", cfg.address + "/24", "dev", "eth0"}, log);
+  run_command({"ip", "link", "set", "eth0", "up"}, log);
+  run_command({"ip", "route", "add", "default", "via", "192.168.50.1", "dev", "eth0"}, log);
+  return true;
+}
+
 bool object_registered(const std::string& object) {
   std::string log = std::string(kShare) + "/logs/autostart.log";
   return run_command({"ubus", "-t", "1", "list", object}, log) == 0;
@@ -198,11 +237,11 @@ void start_daemon(FrontEndDaemon& d, const std::string& logs) {
   d.started = monotonic_seconds();
 }
 
-std::vector<FrontEndDaemon> front_end_daemons() {
+std::vector<FrontEndDaemon> front_end_daemons(const std::string& address) {
   if (access("/usr/sbin/rpcd", X_OK) != 0 || access("/usr/sbin/uhttpd", X_OK) != 0) return {};
   return {{{"/usr/sbin/rpcd", "-s", kUbusSock}, [] { return object_registered("session"); }},
-          {{"/usr/sbin/uhttpd", "-f", "-h", "/www", "-u", "/ubus", "-p", std::string(kWebAddress) + ":80"},
-           [] { return tcp_connectable(kWebAddress, 80); }}};
+          {{"/usr/sbin/uhttpd", "-f", "-h", "/www", "-u", "/ubus", "-p", address + ":80"},
+           [address] { return tcp_connectable(address.c_str(), 80); }}};
 }
 
 void autostart(const InitConfig& cfg) {
@@ -238,6 +277,7 @@ void stop_everything(pid_t supervisord) {
 int init_main(const std::string& run_dir) {
   constexpr int ready_fd = 3;
   fcntl(ready_fd, F_SETFD, FD_CLOEXEC);
+  fcntl(kFarmLanFd, F_SETFD, FD_CLOEXEC);  // no program inherits the farm LAN
   prctl(PR_SET_NAME, "kxsim-init");
   InitConfig cfg;
   std::string error;
@@ -271,7 +311,7 @@ int init_main(const std::string& run_dir) {
   std::string logs = std::string(kShare) + "/logs/";
   pid_t supervisord = spawn({"supervisord", "-n", "-c", "/etc/supervisor/kxsim.conf"}, logs + "supervisord.out");
   interface_up("lo");
-  if (start_lan(error) < 0) {
+  if (cfg.lan_port.empty() ? start_lan(error) < 0 : !join_farm_lan(cfg, error)) {
     report(ready_fd, "error " + error);
     return 1;
   }
@@ -293,7 +333,7 @@ int init_main(const std::string& run_dir) {
     append_text(logs + "init.log", "ubusd not installed: the twin runs without a bus\n");
   }
   double t_ubusd = monotonic_seconds();
-  std::vector<FrontEndDaemon> front_end = ubusd > 0 ? front_end_daemons() : std::vector<FrontEndDaemon>{};
+  std::vector<FrontEndDaemon> front_end = ubusd > 0 ? front_end_daemons(cfg.address) : std::vector<FrontEndDaemon>{};
   // both at once: the web server asks the session daemon only when a request comes
   for (FrontEndDaemon& d : front_end) start_daemon(d, logs);
   for (FrontEndDaemon& d : front_end) {

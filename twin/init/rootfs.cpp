@@ -94,14 +94,25 @@ constexpr const char* kRpcdConfig =
     "\tlist read 'kx-console'\n"
     "\tlist write 'kx-console'\n";
 
-// The management front end's path, when the build brought it: the platform's web server and session
-// daemon in the board's places, their access lists, the login and the console page.
-bool install_front_end(const std::string& r, std::string& error) {
+}  // namespace
+
+// The platform's web server and session daemon, their access lists and the console page in the board's places
+// under root r, when the build brought them.
+bool place_front_end_files(const std::string& r) {
   const std::string platform = r + "/usr/lib/kxsim/platform";
   if (!path_exists(platform + "/sbin/rpcd")) return true;
   make_dirs(r + "/www");
-  bool ok = copy_tree(platform + "/sbin", r + "/usr/sbin") && copy_tree(platform + "/lib", r + "/usr/lib") &&
-            copy_tree(platform + "/share", r + "/usr/share") && copy_tree(platform + "/www", r + "/www");
+  return copy_tree(platform + "/sbin", r + "/usr/sbin") && copy_tree(platform + "/lib", r + "/usr/lib") &&
+         copy_tree(platform + "/share", r + "/usr/share") && copy_tree(platform + "/www", r + "/www");
+}
+
+namespace {
+
+// The management front end's path, when the build brought it: the files in their places (unless the shared
+// layer of a farm holds them already) and the login.
+bool install_front_end(const InitConfig& cfg, const std::string& r, std::string& error) {
+  if (!path_exists(r + "/usr/lib/kxsim/platform/sbin/rpcd")) return true;
+  bool ok = !cfg.layer.empty() || place_front_end_files(r);
   make_dirs(r + "/etc/config");
   unlink((r + "/etc/config/rpcd").c_str());
   if (!ok || !write_text(r + "/etc/config/rpcd", kRpcdConfig, 0600)) {
@@ -188,7 +199,7 @@ bool populate(const InitConfig& cfg, const std::string& r, std::string& error) {
     return false;
   }
   put("/etc/ld.so.preload", "/usr/lib/kxsim/libkxsim_shim.so\n");
-  if (!install_front_end(r, error)) return false;
+  if (!install_front_end(cfg, r, error)) return false;
   // /root, /userdata, /mnt/sdcard start empty in every run
   std::string e;
   make_dirs(r + "/root");
@@ -266,6 +277,25 @@ int run_command(const std::vector<std::string>& argv, const std::string& log_pat
   return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
 }
 
+bool install_build(const std::string& build, const std::string& root, const std::string& log, std::string& error) {
+  std::string destdir = "DESTDIR=" + root;
+  if (run_command({"cmake", "--install", build, "--prefix", "/usr"}, log, {destdir}) == 0) return true;
+  // Part of the build is missing (a target that failed to build): install folder by folder, so the twin
+  // still boots with what is there. Its own files are required.
+  append_text(log, "-- full install failed; installing folder by folder\n");
+  for (const char* dir : {"compat", "bus", "settings", "hwmon", "ftm", "thermguard", "upgrade", "resetkey",
+                          "pooltest", "twin"}) {
+    std::string script = build + "/" + dir + "/cmake_install.cmake";
+    if (!path_exists(script)) continue;
+    int rc = run_command({"cmake", "-DCMAKE_INSTALL_PREFIX=/usr", "-P", script}, log, {destdir});
+    if (rc != 0 && std::string(dir) == "twin") {
+      error = "installing the twin's own files failed (see " + log + ")";
+      return false;
+    }
+  }
+  return true;
+}
+
 bool load_init_config(const std::string& run_dir, InitConfig& cfg, std::string& error) {
   cfg.run_dir = run_dir;
   std::string text;
@@ -287,6 +317,9 @@ bool load_init_config(const std::string& run_dir, InitConfig& cfg, std::string& 
     else if (k == "host_ns") cfg.host_ns = v;
     else if (k == "board_programs") cfg.board_programs = v == "1";
     else if (k == "restart") cfg.restart = v == "1";
+    else if (k == "layer") cfg.layer = v;
+    else if (k == "address") cfg.address = v;
+    else if (k == "lan_port") cfg.lan_port = v;
   }
   return parse_machine(read_text_or(run_dir + "/machine.json"), cfg.machine, error);
 }
@@ -299,33 +332,17 @@ bool prepare_root(InitConfig& cfg, std::string& error) {
   if (!do_mount("tmpfs", run + "/upper", "tmpfs", 0, "mode=0755", error)) return false;
   make_dirs(run + "/upper/up");
   make_dirs(run + "/upper/work");
-  std::string opts = "lowerdir=/,upperdir=" + run + "/upper/up,workdir=" + run + "/upper/work";
+  // a farm's installed build lies over the host's / as a read-only layer shared by its twins
+  std::string lower = cfg.layer.empty() ? "/" : cfg.layer + ":/";
+  std::string opts = "lowerdir=" + lower + ",upperdir=" + run + "/upper/up,workdir=" + run + "/upper/work";
   if (!do_mount("kxsim", r, "overlay", 0, opts.c_str(), error)) return false;
   struct statfs sf;
   if (statfs(r.c_str(), &sf) != 0 || static_cast<long>(sf.f_type) != kOverlayMagic) {
     error = "twin root is not an overlay; refusing to write into it";
     return false;
   }
-  // the build goes into the root the way a firmware image holds it
-  std::string destdir = "DESTDIR=" + r;
-  int st = run_command({"cmake", "--install", cfg.build, "--prefix", "/usr"}, run + "/share/logs/install.log",
-                       {destdir});
-  if (st != 0) {
-    // Part of the build is missing (a target that failed to build): install folder by folder, so the twin
-    // still boots with what is there. Its own files are required.
-    append_text(run + "/share/logs/install.log", "-- full install failed; installing folder by folder\n");
-    for (const char* dir : {"compat", "bus", "settings", "hwmon", "ftm", "thermguard", "upgrade", "resetkey",
-                            "pooltest", "twin"}) {
-      std::string script = cfg.build + "/" + dir + "/cmake_install.cmake";
-      if (!path_exists(script)) continue;
-      int rc = run_command({"cmake", "-DCMAKE_INSTALL_PREFIX=/usr", "-P", script}, run + "/share/logs/install.log",
-                          {destdir});
-      if (rc != 0 && std::string(dir) == "twin") {
-        error = "installing the twin's own files failed (see share/logs/install.log)";
-        return false;
-      }
-    }
-  }
+  // the build goes into the root the way a firmware image holds it (a farm's twins share one installed layer)
+  if (cfg.layer.empty() && !install_build(cfg.build, r, run + "/share/logs/install.log", error)) return false;
   if (cfg.board_programs) {
     // the board starts the long-running programs its image holds
     cfg.programs.clear();

@@ -13,27 +13,24 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 #include <thread>
 
 namespace twin {
 namespace {
 
-constexpr const char* kTwinWebAddress = "192.168.50.2";
 constexpr int kTwinWebPort = 80;
 
 // A TCP socket made inside the twin's network namespace, connected to its web server; -1 on failure.
-int connect_in_twin(int twin_net, int host_net) {
+int connect_in_twin(int twin_net, int host_net, const sockaddr_in& web) {
   if (setns(twin_net, CLONE_NEWNET) != 0) return -1;
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (setns(host_net, CLONE_NEWNET) != 0) _exit(1);  // never keep accepting from the wrong namespace
   if (fd < 0) return -1;
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(kTwinWebPort);
-  inet_pton(AF_INET, kTwinWebAddress, &a.sin_addr);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&web), sizeof web) != 0) {
     close(fd);
     return -1;
   }
@@ -73,6 +70,19 @@ void relay(int a, int b) {
   close(b);
 }
 
+// Closes every descriptor above standard error but those given: a forwarder keeps no other twin's listening
+// socket open (a farm's forwarders are forked one after the other from the same process).
+void keep_only_descriptors(std::vector<int> keep) {
+  std::sort(keep.begin(), keep.end());
+  unsigned from = 3;
+  for (int fd : keep) {
+    if (fd < 0 || static_cast<unsigned>(fd) < from) continue;
+    if (static_cast<unsigned>(fd) > from) close_range(from, static_cast<unsigned>(fd) - 1, 0);
+    from = static_cast<unsigned>(fd) + 1;
+  }
+  close_range(from, ~0U, 0);
+}
+
 }  // namespace
 
 int listen_on_loopback(int port, std::string& error) {
@@ -95,7 +105,15 @@ int listen_on_loopback(int port, std::string& error) {
   return fd;
 }
 
-bool start_http_forward(int listen_fd, int init_pid, const std::string& log_path, std::string& error) {
+bool start_http_forward(int listen_fd, int init_pid, const std::string& address, const std::string& log_path,
+                        std::string& error) {
+  sockaddr_in web{};
+  web.sin_family = AF_INET;
+  web.sin_port = htons(kTwinWebPort);
+  if (inet_pton(AF_INET, address.c_str(), &web.sin_addr) != 1) {
+    error = "not an address: " + address;
+    return false;
+  }
   int twin_net = open(("/proc/" + std::to_string(init_pid) + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC);
   int host_net = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
   int init = static_cast<int>(syscall(SYS_pidfd_open, init_pid, 0));
@@ -123,6 +141,7 @@ bool start_http_forward(int listen_fd, int init_pid, const std::string& log_path
   dup2(null_fd, 0);
   dup2(log >= 0 ? log : null_fd, 1);
   dup2(log >= 0 ? log : null_fd, 2);
+  keep_only_descriptors({listen_fd, twin_net, host_net, init});
   for (;;) {
     pollfd p[2] = {{listen_fd, POLLIN, 0}, {init, POLLIN, 0}};
     if (poll(p, 2, -1) < 0) {
@@ -133,7 +152,7 @@ bool start_http_forward(int listen_fd, int init_pid, const std::string& log_path
     if (!(p[0].revents & POLLIN)) continue;
     int client = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) continue;
-    int server = connect_in_twin(twin_net, host_net);
+    int server = connect_in_twin(twin_net, host_net, web);
     if (server < 0) {
       dprintf(2, "kxsim-http: the twin's web server did not take a connection: %s\n", strerror(errno));
       close(client);

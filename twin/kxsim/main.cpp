@@ -18,6 +18,8 @@
 #include "launcher.h"
 #include "http_forward.h"
 #include "logs.h"
+#include "farm.h"
+#include "up_options.h"
 
 namespace twin {
 int init_main(const std::string& run_dir);
@@ -101,59 +103,10 @@ int model_request(const std::string& run, const std::string& line, const std::st
 }
 
 int cmd_up(const std::string&, const Args& args, const Verb& verb) {
-  twin::LaunchOptions o;
-  o.restart_on_exit = true;  // the board's supervisor brings its programs back
-  bool bare = false;
-  int http_port = 0;
-  for (size_t i = 0; i < args.size(); i++) {
-    const std::string& a = args[i];
-    bool takes_value = a == "--machine" || a == "--program" || a == "--faketime" || a == "--speed" ||
-                       a == "--build" || a == "--http";
-    if (takes_value && i + 1 >= args.size()) {
-      fprintf(stderr, "kxsim: up: %s needs a value\n", a.c_str());
-      return 2;
-    }
-    if (a == "--machine") {
-      std::string path = args[++i];
-      if (!twin::read_text(path, o.machine_json)) {
-        fprintf(stderr, "kxsim: up: cannot read %s\n", path.c_str());
-        return 2;
-      }
-    } else if (a == "--program") {
-      o.programs.push_back(args[++i]);
-    } else if (a == "--faketime") {
-      o.faketime.push_back(args[++i]);
-    } else if (a == "--speed") {
-      char* end = nullptr;
-      o.faketime_speed = strtod(args[++i].c_str(), &end);
-      if (*end || o.faketime_speed <= 0) {
-        fprintf(stderr, "kxsim: up: --speed takes a positive number\n");
-        return 2;
-      }
-    } else if (a == "--build") {
-      o.build_dir = args[++i];
-    } else if (a == "--http") {
-      char* end = nullptr;
-      long port = strtol(args[++i].c_str(), &end, 10);
-      if (*end || port < 1 || port > 65535) {
-        fprintf(stderr, "kxsim: up: --http takes a port number (1 to 65535)\n");
-        return 2;
-      }
-      http_port = static_cast<int>(port);
-    } else if (a == "--reboot-restarts") {
-      o.reboot_restarts = true;
-    } else if (a == "--bare") {
-      bare = true;
-    } else {
-      fprintf(stderr, "kxsim: up: unknown option %s\n", a.c_str());
-      return usage_error(verb);
-    }
-  }
-  if (bare && !o.programs.empty()) {
-    fprintf(stderr, "kxsim: up: --bare starts no program; leave out --program or --bare\n");
-    return 2;
-  }
-  o.board_programs = !bare && o.programs.empty();
+  kxsim::UpOptions up;
+  if (int status = kxsim::parse_up_options(args, 0, "up", up, [&] { return usage_error(verb); })) return status;
+  twin::LaunchOptions& o = up.launch;
+  int http_port = up.http_port;
   // the host port is taken before the boot, so a port in use leaves no twin behind
   std::string error;
   int http_fd = http_port ? twin::listen_on_loopback(http_port, error) : -1;
@@ -165,7 +118,8 @@ int cmd_up(const std::string&, const Args& args, const Verb& verb) {
   if (l.error.empty() && http_fd >= 0) {
     if (!twin::path_exists("/proc/" + std::to_string(l.init_pid) + "/root/usr/sbin/uhttpd"))
       l.error = "--http: the build has no web server (configure with KX_PLATFORM_PREFIX)";
-    else if (!twin::start_http_forward(http_fd, l.init_pid, l.run_dir + "/share/logs/http.log", l.error))
+    else if (!twin::start_http_forward(http_fd, l.init_pid, "192.168.50.2", l.run_dir + "/share/logs/http.log",
+                                       l.error))
       l.error = "--http: " + l.error;
     if (!l.error.empty()) twin::shutdown_twin(l.run_dir, true);
   }
@@ -283,6 +237,8 @@ int cmd_clean(const std::string&, const Args&, const Verb&) {
   return failed;
 }
 
+int cmd_farm(const std::string&, const Args& args, const Verb&) { return kxsim::farm_command(run_base(), args); }
+
 int cmd_help(const std::string&, const Args&, const Verb&);
 
 constexpr std::array kVerbs = {
@@ -320,6 +276,9 @@ constexpr std::array kVerbs = {
     Verb{"down", "[--keep]", "stops the twin, removes its run dir unless --keep", 0, 1, Needs::kRunDir, cmd_down},
     Verb{"list", "", "run dirs of running twins", 0, 0, Needs::kNothing, cmd_list},
     Verb{"clean", "", "removes the run dirs of twins that no longer run", 0, 0, Needs::kNothing, cmd_clean},
+    Verb{"farm", "up N [--machine FILE] [--http BASEPORT] [up options]|list|down|lan",
+         "N twins on one LAN, each its own machine (index, address, run dir, state); the LAN's port 9999 record", 1,
+         -1, Needs::kNothing, cmd_farm},
     Verb{"help", "", "this text", 0, 0, Needs::kNothing, cmd_help},
 };
 
@@ -395,6 +354,7 @@ bool check_run(const std::string& run, Needs needs) {
 
 int main(int argc, char** argv) {
   if (argc >= 3 && strcmp(argv[1], "__init") == 0) return twin::init_main(argv[2]);
+  if (argc >= 3 && strcmp(argv[1], "__farm") == 0) return twin::farm_lan_main(argv[2]);
   Args all(argv + 1, argv + argc);
   if (argc >= 3 && all[0] == "__control") return inner_control(joined(all, 1));
   size_t i = 0;
