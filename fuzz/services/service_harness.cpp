@@ -43,13 +43,16 @@ reply_buffer &the_reply_buffer()
 
 void check_reply_json(const char *reply, std::size_t len, reply_form form)
 {
-	std::string text(reply, len);
-	if (form == reply_form::json_object_raw_lines_or_empty)
+	std::string text;
+	if (form == reply_form::json_object_raw_lines_or_empty && (std::memchr(reply, '\r', len) != nullptr || std::memchr(reply, '\n', len) != nullptr)) {
+		text.assign(reply, len);
 		for (char &c : text)
 			if (c == '\r' || c == '\n')
 				c = ' ';
+	}
+	const char *checked = text.empty() ? reply : text.data();
 	json_error_t error;
-	json_t *root = json_loadb(text.data(), text.size(), 0, &error);
+	json_t *root = json_loadb(checked, len, 0, &error);
 	if (!json_is_integer(json_object_get(root, "code")))
 		std::fprintf(stderr, "reply: %.*s\n%s\n", static_cast<int>(len < 2048 ? len : 2048), reply,
 			     root == nullptr ? error.text : "");
