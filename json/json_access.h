@@ -3,6 +3,7 @@
 
 #include <jansson.h>
 
+#include <climits>
 #include <memory>
 
 namespace kx_json {
@@ -38,17 +39,29 @@ inline const char *member_string(const json_t *parent, const char *name)
 	return json_is_string(m) ? json_string_value(m) : nullptr;
 }
 
-// Integer or real; a real is truncated toward zero.
+// Integer or real; a real is truncated toward zero. A number whose whole part
+// lies outside the int range counts as invalid: no int holds it.
 inline bool member_number(const json_t *parent, const char *name, int *value)
 {
 	json_t *m = json_object_get(parent, name);
-	if (!json_is_number(m))
+	if (json_is_integer(m)) {
+		const json_int_t whole = json_integer_value(m);
+		if (whole < INT_MIN || whole > INT_MAX)
+			return false;
+		*value = (int)whole;
+		return true;
+	}
+	if (!json_is_real(m))
 		return false;
-	*value = (int)json_number_value(m);
+	// Both bounds are exact doubles; NaN fails the test as well.
+	const double real = json_real_value(m);
+	if (!(real > (double)INT_MIN - 1.0 && real < (double)INT_MAX + 1.0))
+		return false;
+	*value = (int)real;
 	return true;
 }
 
-// Integers only, taken as 32-bit as the senders write them.
+// Integers only, taken as their low 32 bits (a signed value), as the senders write them.
 inline bool member_int(const json_t *parent, const char *name, int *value)
 {
 	json_t *m = json_object_get(parent, name);

@@ -1,14 +1,17 @@
 // The in-memory device files behind kx_hwmond's sysfs access functions, its
-// quiet log, and the reset of its state record between inputs.
+// quiet log, and the reset of the files and the state record between inputs.
 #include "hwmond_machine.h"
 
+#include <array>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "discovery.h"
 #include "fake_shell.h"
@@ -23,21 +26,42 @@ namespace {
 // directives and no newline within the 32 bytes a value travels in.
 const std::string kOddText = "a\"b\\c\x01\x7f\xc3\x28\xff%s%n\t{}[]'`$(reboot);|&<>0123456789abcdefXYZ";
 
-struct machine {
-	std::mutex lock;
-	std::map<std::string, std::string> files;
-	std::map<int, std::string> open_files;
-	int next_fd = 100;
-	bool odd_texts = false;
+// One attribute of every device any profile has; a profile leaves some absent.
+struct device_file {
+	std::string value;
+	bool present = false;
+};
+using file_table = std::map<std::string, device_file, std::less<>>;
+
+// What discovery leaves for one profile: the files (in table order) and the
+// state record's device indices. Restoring it is how an input starts.
+struct booted_machine {
+	std::vector<device_file> files;
+	int psu_index = -1;
+	char psu_model[hwmond::kTextSize] = {};
+	std::array<int, 2> fan_index{-1, -1};
+	std::array<int, hwmond::kSensorCount> sensor_index{};
 };
 
-// Made at boot and dropped at shut-down, so an input frees all it allocates
-// (libFuzzer runs a leak check after every input that does not).
-std::optional<machine> g_machine;
+// Profile bits that change the machine.
+constexpr std::uint8_t kProfileBits = 0x3f;
 
+struct machine {
+	std::mutex lock;
+	file_table files;
+	std::map<int, file_table::iterator> open_files;
+	int next_fd = 100;
+	bool odd_texts = false;
+	// Filled the first time a profile is booted, from a machine without any
+	// input's changes, so every input of a profile starts alike.
+	std::array<std::unique_ptr<booted_machine>, kProfileBits + 1> booted;
+};
+
+// Kept from input to input: an input's changes are undone at the next boot.
 machine &m()
 {
-	return *g_machine;
+	static machine the_machine;
+	return the_machine;
 }
 
 const char *const kPsuFiles[] = {
@@ -55,6 +79,7 @@ void add_gpio(std::map<std::string, std::string> &files, int number)
 	files[dir + "/value"] = "0\n";
 }
 
+// The files a profile's machine has, with their first values.
 void populate(std::map<std::string, std::string> &files, std::uint8_t profile)
 {
 	files.clear();
@@ -91,22 +116,47 @@ void populate(std::map<std::string, std::string> &files, std::uint8_t profile)
 			add_gpio(files, number);
 }
 
-bool exists(const machine &mm, const std::string &path)
+// The table of every file, made once: profile 0 has them all.
+void make_table(file_table &table)
 {
-	if (mm.files.count(path) != 0)
-		return true;
-	auto next = mm.files.lower_bound(path + "/");
-	return next != mm.files.end() && next->first.compare(0, path.size() + 1, path + "/") == 0;
+	std::map<std::string, std::string> all;
+	populate(all, 0);
+	for (auto &[path, value] : all)
+		table.emplace(path, device_file{value, false});
+}
+
+// The table as the profile's machine starts, before discovery.
+void set_profile_files(file_table &table, std::uint8_t profile)
+{
+	std::map<std::string, std::string> own;
+	populate(own, profile);
+	std::map<std::string, std::string> all;
+	populate(all, 0);
+	for (auto &[path, file] : table) {
+		auto found = own.find(path);
+		file.present = found != own.end();
+		file.value = file.present ? found->second : all[path];
+	}
+}
+
+// A file, or a directory with a file in it.
+bool exists(const machine &mm, std::string_view path)
+{
+	for (auto at = mm.files.lower_bound(path); at != mm.files.end() && at->first.compare(0, path.size(), path) == 0; ++at)
+		if (at->second.present && (at->first.size() == path.size() || at->first[path.size()] == '/'))
+			return true;
+	return false;
 }
 
 int open_file(const char *path)
 {
 	machine &mm = m();
 	std::lock_guard<std::mutex> hold(mm.lock);
-	if (mm.files.count(path) == 0)
+	auto file = mm.files.find(std::string_view(path));
+	if (file == mm.files.end() || !file->second.present)
 		return -1;
 	const int fd = mm.next_fd++;
-	mm.open_files[fd] = path;
+	mm.open_files.emplace(fd, file);
 	return fd;
 }
 
@@ -122,15 +172,19 @@ int write_file(const char *path, const char *bytes, std::size_t len)
 {
 	machine &mm = m();
 	std::lock_guard<std::mutex> hold(mm.lock);
-	auto file = mm.files.find(path);
-	if (file == mm.files.end())
+	auto file = mm.files.find(std::string_view(path));
+	if (file == mm.files.end() || !file->second.present)
 		return -1;
-	file->second.assign(bytes, len);
+	file->second.value.assign(bytes, len);
 	if (std::strcmp(path, "/sys/class/gpio/export") == 0) {
-		const std::string number(bytes, len);
-		for (int known : kGpioNumbers)
-			if (number == std::to_string(known))
-				add_gpio(mm.files, known);
+		const std::string_view number(bytes, len);
+		for (int known : kGpioNumbers) {
+			if (number != std::to_string(known))
+				continue;
+			const std::string dir = "/sys/class/gpio/gpio" + std::to_string(known);
+			mm.files[dir + "/direction"] = device_file{"in\n", true};
+			mm.files[dir + "/value"] = device_file{"0\n", true};
+		}
 	}
 	return static_cast<int>(len);
 }
@@ -159,10 +213,10 @@ int kx_hwmond_get(const char *path, char *buffer)
 	std::memset(buffer, 0, kTextSize);
 	machine &mm = m();
 	std::lock_guard<std::mutex> hold(mm.lock);
-	auto file = mm.files.find(path);
-	if (file == mm.files.end())
+	auto file = mm.files.find(std::string_view(path));
+	if (file == mm.files.end() || !file->second.present)
 		return -1;
-	const std::string &value = mm.odd_texts ? kOddText : file->second;
+	const std::string &value = mm.odd_texts ? kOddText : file->second.value;
 	const std::size_t len = value.size() < kTextSize - 1 ? value.size() : kTextSize - 1;
 	std::memcpy(buffer, value.data(), len);
 	if (char *newline = static_cast<char *>(std::memchr(buffer, '\n', len)))
@@ -224,7 +278,7 @@ ssize_t eeprom_read_at(int fd, long offset, unsigned char *bytes, size_t count)
 	std::lock_guard<std::mutex> hold(mm.lock);
 	auto open = mm.open_files.find(fd);
 	FUZZ_CHECK(open != mm.open_files.end(), "EEPROM reads go to an open descriptor");
-	const std::string &image = mm.files[open->second];
+	const std::string &image = open->second->second.value;
 	FUZZ_CHECK(offset >= 0 && static_cast<std::size_t>(offset) + count <= image.size(),
 		   "EEPROM reads stay within the window");
 	std::memcpy(bytes, image.data() + offset, count);
@@ -237,7 +291,7 @@ ssize_t eeprom_write_at(int fd, long offset, const unsigned char *bytes, size_t 
 	std::lock_guard<std::mutex> hold(mm.lock);
 	auto open = mm.open_files.find(fd);
 	FUZZ_CHECK(open != mm.open_files.end(), "EEPROM writes go to an open descriptor");
-	std::string &image = mm.files[open->second];
+	std::string &image = open->second->second.value;
 	FUZZ_CHECK(offset >= 0 && static_cast<std::size_t>(offset) + count <= image.size(),
 		   "EEPROM writes stay within the window");
 	std::memcpy(&image[static_cast<std::size_t>(offset)], bytes, count);
@@ -309,15 +363,57 @@ void reset_state()
 		*field = 0;
 }
 
+// Discovery on the profile's fresh files, and what it left.
+std::unique_ptr<booted_machine> discover(machine &mm, std::uint8_t profile)
+{
+	set_profile_files(mm.files, profile);
+	reset_state();
+	hwmond::discover_devices();
+	hwmond::release_devices();
+	auto booted = std::make_unique<booted_machine>();
+	for (const auto &entry : mm.files)
+		booted->files.push_back(entry.second);
+	const hwmond::state &s = hwmond::hw();
+	booted->psu_index = s.psu_index;
+	std::memcpy(booted->psu_model, s.psu_model, sizeof booted->psu_model);
+	booted->fan_index = s.fan_index;
+	for (std::size_t i = 0; i < s.sensors.size(); ++i)
+		booted->sensor_index[i] = s.sensors[i].hwmon_index;
+	return booted;
+}
+
+// Puts back what an input changed: file values and presence, then the state record.
+void restore(machine &mm, const booted_machine &booted)
+{
+	std::size_t i = 0;
+	for (auto &entry : mm.files) {
+		const device_file &first = booted.files[i++];
+		entry.second.present = first.present;
+		if (entry.second.value != first.value)
+			entry.second.value.assign(first.value);
+	}
+	reset_state();
+	hwmond::state &s = hwmond::hw();
+	s.psu_index = booted.psu_index;
+	std::memcpy(s.psu_model, booted.psu_model, sizeof s.psu_model);
+	s.fan_index = booted.fan_index;
+	for (std::size_t k = 0; k < s.sensors.size(); ++k)
+		s.sensors[k].hwmon_index = booted.sensor_index[k];
+	hwmond::kx_eeprom_init();
+}
+
 } // namespace
 
 void boot(std::uint8_t profile)
 {
-	machine &mm = g_machine.emplace();
-	populate(mm.files, profile);
+	machine &mm = m();
+	if (mm.files.empty())
+		make_table(mm.files);
 	mm.odd_texts = (profile & kOddTexts) != 0;
-	reset_state();
-	hwmond::discover_devices();
+	std::unique_ptr<booted_machine> &booted = mm.booted[profile & kProfileBits];
+	if (!booted)
+		booted = discover(mm, profile & kProfileBits);
+	restore(mm, *booted);
 }
 
 void shut_down()
@@ -325,7 +421,6 @@ void shut_down()
 	stop_led_threads();
 	hwmond::release_devices();
 	FUZZ_CHECK(m().open_files.empty(), "no device descriptor stays open after release");
-	g_machine.reset();
 }
 
 } // namespace hwmond_machine

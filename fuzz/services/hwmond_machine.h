@@ -16,7 +16,9 @@ inline constexpr std::uint8_t kGpiosNotExported = 0x08;
 inline constexpr std::uint8_t kNoSensors = 0x10;
 inline constexpr std::uint8_t kOddTexts = 0x20;
 
-// Fresh device files for the profile, a fresh state record, then discovery.
+// The profile's device files and state record as discovery leaves them on a
+// fresh machine. Discovery runs the first time a profile boots; later boots
+// put back what the inputs since changed.
 void boot(std::uint8_t profile);
 // Stops the LED threads, releases the devices and checks that no descriptor stays open.
 void shut_down();

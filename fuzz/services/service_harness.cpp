@@ -21,21 +21,38 @@ constexpr std::size_t kGuardSize = 64;
 constexpr unsigned char kMarker = 0xA5;
 constexpr unsigned char kGuard = 0x5A;
 
-std::vector<char> &reply_buffer()
+// The bus's reply buffer: marker bytes up to the capacity, guard bytes behind.
+struct reply_buffer {
+	std::vector<char> bytes;
+	// Bytes from the start that the last call may have written. Handlers write
+	// their replies from the start, and a buffer cleared whole counts as written
+	// whole, so only these go back to the marker before the next call.
+	std::size_t written = 0;
+
+	reply_buffer() : bytes(kCapacity + kGuardSize, static_cast<char>(kMarker))
+	{
+		std::memset(bytes.data() + kCapacity, kGuard, kGuardSize);
+	}
+};
+
+reply_buffer &the_reply_buffer()
 {
-	static std::vector<char> buffer(kCapacity + kGuardSize);
+	static reply_buffer buffer;
 	return buffer;
 }
 
 void check_reply_json(const char *reply, std::size_t len, reply_form form)
 {
-	std::string text(reply, len);
-	if (form == reply_form::json_object_raw_lines_or_empty)
+	std::string text;
+	if (form == reply_form::json_object_raw_lines_or_empty && (std::memchr(reply, '\r', len) != nullptr || std::memchr(reply, '\n', len) != nullptr)) {
+		text.assign(reply, len);
 		for (char &c : text)
 			if (c == '\r' || c == '\n')
 				c = ' ';
+	}
+	const char *checked = text.empty() ? reply : text.data();
 	json_error_t error;
-	json_t *root = json_loadb(text.data(), text.size(), 0, &error);
+	json_t *root = json_loadb(checked, len, 0, &error);
 	if (!json_is_integer(json_object_get(root, "code")))
 		std::fprintf(stderr, "reply: %.*s\n%s\n", static_cast<int>(len < 2048 ? len : 2048), reply,
 			     root == nullptr ? error.text : "");
@@ -66,9 +83,9 @@ fuzz_input split_input(const std::uint8_t *data, std::size_t size)
 
 const char *call_handler(message_cb cb, const char *request, reply_form form)
 {
-	std::vector<char> &buffer = reply_buffer();
-	std::memset(buffer.data(), kMarker, kCapacity);
-	std::memset(buffer.data() + kCapacity, kGuard, kGuardSize);
+	reply_buffer &rb = the_reply_buffer();
+	std::vector<char> &buffer = rb.bytes;
+	std::memset(buffer.data(), kMarker, rb.written);
 
 	const int returned = cb(request, buffer.data(), static_cast<int>(kCapacity));
 
@@ -80,6 +97,9 @@ const char *call_handler(message_cb cb, const char *request, reply_form form)
 	const void *nul = std::memchr(reply, '\0', kCapacity);
 	FUZZ_CHECK(nul != nullptr, "a reply is written and terminated within the capacity");
 	const std::size_t len = static_cast<std::size_t>(static_cast<const char *>(nul) - reply);
+	const void *untouched = std::memchr(reply + len, kMarker, kCapacity - len);
+	rb.written = untouched != nullptr ? static_cast<std::size_t>(static_cast<const char *>(untouched) - reply)
+					  : kCapacity;
 	FUZZ_CHECK(len > 0 || form != reply_form::json_object, "the reply is not empty");
 	if (len > 0 && form != reply_form::any_text)
 		check_reply_json(reply, len, form);

@@ -1,14 +1,17 @@
 // The fakes behind the settings service's hardware access, bus link and log,
-// and its per-input reset.
+// and the reset of its device record, pools table and database between inputs.
 #include "settings_machine.h"
 
 #include <sqlite3.h>
 
+#include <array>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "bus_link.h"
 #include "device_record.h"
@@ -148,6 +151,86 @@ void svc_log(int, const char *format, ...)
 
 namespace settings_machine {
 
+namespace {
+
+// The device record and pools table as a profile's start leaves them.
+struct booted_record {
+	device_record record;
+	pool_entry pools[kPoolCount];
+};
+
+// Kept from input to input: the database, the image of its freshly prepared
+// state, and what start-up made of each profile so far.
+struct kept_state {
+	std::vector<unsigned char> fresh_database;
+	std::array<std::unique_ptr<booted_record>, 256> booted;
+};
+
+kept_state &kept()
+{
+	static kept_state state;
+	return state;
+}
+
+// Loads image into the open connection as its main database.
+void load_database(const std::vector<unsigned char> &image)
+{
+	const auto size = static_cast<sqlite3_int64>(image.size());
+	auto *copy = static_cast<unsigned char *>(sqlite3_malloc64(image.size()));
+	FUZZ_CHECK(copy != nullptr, "a database image fits in memory");
+	std::memcpy(copy, image.data(), image.size());
+	FUZZ_CHECK(sqlite3_deserialize(settings_db(), "main", copy, size, size,
+				       SQLITE_DESERIALIZE_FREEONCLOSE | SQLITE_DESERIALIZE_RESIZEABLE) == SQLITE_OK,
+		   "no statement or transaction holds the database between requests");
+}
+
+// The database as the service's start-up makes it: made once, then put back
+// whenever an input changed a byte of it.
+void fresh_database()
+{
+	kept_state &k = kept();
+	if (settings_db() == nullptr) {
+		char error[256];
+		FUZZ_CHECK(settings_db_open(":memory:", error, sizeof(error)), "the in-memory database opens");
+		settings_db_prepare();
+		sqlite3_int64 size = 0;
+		unsigned char *image = sqlite3_serialize(settings_db(), "main", &size, 0);
+		FUZZ_CHECK(image != nullptr, "the prepared database serializes");
+		k.fresh_database.assign(image, image + size);
+		sqlite3_free(image);
+		// From here on the connection holds one block of memory that can be compared.
+		load_database(k.fresh_database);
+		return;
+	}
+	sqlite3_int64 size = 0;
+	const unsigned char *now = sqlite3_serialize(settings_db(), "main", &size, SQLITE_SERIALIZE_NOCOPY);
+	if (now == nullptr || static_cast<std::size_t>(size) != k.fresh_database.size() ||
+	    std::memcmp(now, k.fresh_database.data(), k.fresh_database.size()) != 0)
+		load_database(k.fresh_database);
+}
+
+// The service's start-up for the profile on a fresh database: the device
+// record's fields, an empty pools table and the hash-board EEPROM copies.
+void start_up(std::uint8_t profile)
+{
+	FUZZ_CHECK(device_record_init(), "the device record is allocated");
+	device_record &d = dev();
+	for (int cn = 0; cn < kConnectorCount; ++cn)
+		d.present[cn] = (profile >> cn) & 1;
+	d.rdonly = (profile & kSerialNumberSet) != 0 ? 1 : 0;
+	d.test_mode = (profile & kTestMode) != 0 ? 1 : 0;
+	if (d.rdonly != 0)
+		std::snprintf(d.dev_sn, sizeof(d.dev_sn), "%s", s().vendor_items[0].c_str());
+	std::snprintf(d.type_name, sizeof(d.type_name), "%s", "KX-M1");
+	std::snprintf(d.sw_version, sizeof(d.sw_version), "%s", "KX-M1_V1.0.3");
+	std::snprintf(d.hw_version, sizeof(d.hw_version), "%s", "KX-M1_HW_V1.0");
+	std::memset(pools_table(), 0, sizeof(pool_entry) * kPoolCount);
+	// A fresh database holds no pools and no mode: nothing of it reaches the record.
+	load_hb_eeproms(1);
+}
+
+} // namespace
+
 void boot(std::uint8_t profile)
 {
 	surroundings &sur = g_surroundings.emplace();
@@ -156,29 +239,24 @@ void boot(std::uint8_t profile)
 	for (int i = 1; i < 5; ++i)
 		sur.vendor_items[i] = std::string("\x02\x1a\x3b\x4c\x5d", 5) + static_cast<char>(0x60 + i);
 
-	FUZZ_CHECK(device_record_init(), "the device record is allocated");
-	device_record &d = dev();
-	for (int cn = 0; cn < kConnectorCount; ++cn)
-		d.present[cn] = (profile >> cn) & 1;
-	d.rdonly = (profile & kSerialNumberSet) != 0 ? 1 : 0;
-	d.test_mode = (profile & kTestMode) != 0 ? 1 : 0;
-	if (d.rdonly != 0)
-		std::snprintf(d.dev_sn, sizeof(d.dev_sn), "%s", sur.vendor_items[0].c_str());
-	std::snprintf(d.type_name, sizeof(d.type_name), "%s", "KX-M1");
-	std::snprintf(d.sw_version, sizeof(d.sw_version), "%s", "KX-M1_V1.0.3");
-	std::snprintf(d.hw_version, sizeof(d.hw_version), "%s", "KX-M1_HW_V1.0");
-	std::memset(pools_table(), 0, sizeof(pool_entry) * kPoolCount);
-
 	hwmond_machine::boot(0);
-	char error[256];
-	FUZZ_CHECK(settings_db_open(":memory:", error, sizeof(error)), "the in-memory database opens");
-	settings_db_prepare();
-	load_hb_eeproms(1);
+	fresh_database();
+	std::unique_ptr<booted_record> &booted = kept().booted[profile];
+	if (!booted) {
+		start_up(profile);
+		booted = std::make_unique<booted_record>();
+		booted->record = dev();
+		std::memcpy(booted->pools, pools_table(), sizeof(booted->pools));
+		return;
+	}
+	FUZZ_CHECK(device_record_init(), "the device record is allocated");
+	dev() = booted->record;
+	std::memcpy(pools_table(), booted->pools, sizeof(booted->pools));
 }
 
 void shut_down()
 {
-	settings_db_close();
+	FUZZ_CHECK(sqlite3_get_autocommit(settings_db()) != 0, "no transaction stays open after a request");
 	hwmond_machine::shut_down();
 	g_surroundings.reset();
 }

@@ -31,6 +31,13 @@ TEST_F(CoreTest, BaseRecordIsWrittenThroughSettingAndChecked)
 	EXPECT_EQ(eeprom[0], 3);
 	EXPECT_EQ(eeprom[5], 8);
 	EXPECT_EQ(eeprom[6], 0);
+	// A frequency beyond the 32-bit range is refused before anything reaches "Setting".
+	EXPECT_EQ(ftm("ftm_dev.mboard", "set",
+		      R"({"index":1,"board_type":3,"ate_freq":1e10,"ate_vol":620,"chips_num":8,"hb_sn":")" + kHbSn +
+			      R"(","sn_flash_or_check":0})"),
+		  refusal("ftm dev base"));
+	EXPECT_TRUE(twin().wait_log("ftm_set_dev_base JSON invalid ate_freq.", 2000));
+	EXPECT_EQ(twin().read_file("/sys/bus/i2c/devices/5-0050/kx_eeprom"), eeprom);
 
 	EXPECT_EQ(base_record(1, 3, 8, kHbSn, 1), kOk);
 	EXPECT_EQ(base_record(1, 3, 8, "KXHB245173D000001A12BK12", 1), refusal("ftm dev base"));

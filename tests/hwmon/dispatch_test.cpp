@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "../json/number_cases.h"
 #include "dispatch.h"
 
 namespace {
@@ -133,6 +134,21 @@ TEST(EepromRequests, OutOfWindowAndMalformedDataAreRefusedBeforeAnyDeviceIsReach
 	EXPECT_EQ(serve(std::string(R"({"key":"eeprom","action":"set","body":{"eeprom_data":{"index":1,"offset":0,"size":0,"data":")") +
 			long_data + "\"}}}"),
 		  refusal("eeprom"));
+}
+
+TEST(MemberChecks, LedsTakeIntegersAsTheirLow32BitsAndRefuseReals)
+{
+	// Without "leds_time" every request is refused; the log names the member that failed.
+	for (const number_cases::number_case &c : number_cases::kCases) {
+		SCOPED_TRACE(c.json);
+		testing::internal::CaptureStdout();
+		EXPECT_EQ(serve(std::string(R"({"key":"leds","action":"set","body":{"leds_red":0,"leds_flash":1,"leds_blue":)") +
+				c.json + "}}"),
+			  refusal("leds"));
+		fflush(stdout);
+		const std::string log = testing::internal::GetCapturedStdout();
+		EXPECT_NE(log.find(c.as_int ? "JSON invalid leds_time." : "JSON invalid leds_blue."), std::string::npos) << log;
+	}
 }
 
 TEST(ReplyLayouts, EmptyReadingsGiveTheFixedLengthsWithoutBlanks)

@@ -12,6 +12,7 @@
 #include "device_record.h"
 #include "eeprom_record.h"
 #include "error_list.h"
+#include "../json/number_cases.h"
 
 namespace {
 
@@ -111,6 +112,16 @@ TEST_F(EepromRecord, RefusedMembers)
 	// Variant 2 wants a plausible Vmin on CN1 and CN2 only.
 	EXPECT_EQ(apply(1, R"({"Vmin":3499})"), CFGSVC_VARIANT == 2 ? -1 : 0);
 	EXPECT_EQ(apply(3, R"({"Vmin":3499})"), 0);
+}
+
+TEST_F(EepromRecord, RealsAreRefusedAndIntegersGiveTheirLow32Bits)
+{
+	for (const number_cases::number_case &c : number_cases::kCases) {
+		SCOPED_TRACE(c.json);
+		ee_put_be16(image(1), 1, 1200);
+		EXPECT_EQ(apply(1, (std::string(R"({"ate_freq":)") + c.json + "}").c_str()), c.as_int ? 0 : -1);
+		EXPECT_EQ(ee_be16(image(1), 1), c.as_int ? static_cast<std::uint16_t>(*c.as_int) : 1200);
+	}
 }
 
 TEST_F(EepromRecord, SerialNumberCodec)
