@@ -3,8 +3,7 @@
 // down) and up to eight texts: "S:<reply>" and "H:<reply>" set what "Setting"
 // and "hwmond" answer from then on, every other text is a request. Replies are
 // JSON while the peers' replies are; the service passes some peer texts on as
-// they came and puts board serial numbers and temperatures into its replies
-// unescaped, as the peers give them well-formed.
+// they came.
 #include <cstddef>
 #include <cstdint>
 
@@ -20,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	fuzz_services::reset_shell();
 	ftm_machine::boot(input.profile);
 	ftm::state_init();
-	fuzz_services::reply_form form = fuzz_services::reply_form::json_object_raw_lines_or_empty;
+	fuzz_services::reply_form form = fuzz_services::reply_form::json_object_or_empty;
 	for (const std::string &text : input.requests) {
 		if (text.rfind("S:", 0) == 0 || text.rfind("H:", 0) == 0) {
 			if (text[0] == 'S')

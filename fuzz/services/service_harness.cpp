@@ -41,18 +41,10 @@ reply_buffer &the_reply_buffer()
 	return buffer;
 }
 
-void check_reply_json(const char *reply, std::size_t len, reply_form form)
+void check_reply_json(const char *reply, std::size_t len)
 {
-	std::string text;
-	if (form == reply_form::json_object_raw_lines_or_empty && (std::memchr(reply, '\r', len) != nullptr || std::memchr(reply, '\n', len) != nullptr)) {
-		text.assign(reply, len);
-		for (char &c : text)
-			if (c == '\r' || c == '\n')
-				c = ' ';
-	}
-	const char *checked = text.empty() ? reply : text.data();
 	json_error_t error;
-	json_t *root = json_loadb(checked, len, 0, &error);
+	json_t *root = json_loadb(reply, len, 0, &error);
 	if (!json_is_integer(json_object_get(root, "code")))
 		std::fprintf(stderr, "reply: %.*s\n%s\n", static_cast<int>(len < 2048 ? len : 2048), reply,
 			     root == nullptr ? error.text : "");
@@ -102,7 +94,7 @@ const char *call_handler(message_cb cb, const char *request, reply_form form)
 					  : kCapacity;
 	FUZZ_CHECK(len > 0 || form != reply_form::json_object, "the reply is not empty");
 	if (len > 0 && form != reply_form::any_text)
-		check_reply_json(reply, len, form);
+		check_reply_json(reply, len);
 	// KX_FUZZ_SHOW=1 prints every request and reply, to read what a corpus input does.
 	static const bool show = std::getenv("KX_FUZZ_SHOW") != nullptr;
 	if (show)

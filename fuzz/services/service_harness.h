@@ -25,9 +25,7 @@ using message_cb = int (*)(const char *msg, char *resp, int resp_size);
 // What a reply must be beyond a terminated text within the capacity.
 enum class reply_form {
 	json_object,          // a JSON object with an integer "code"
-	// kx_ftm: answers nothing when it has no board list, and its result lines
-	// keep their raw CR LF inside the JSON strings, as its callers read them
-	json_object_raw_lines_or_empty,
+	json_object_or_empty, // kx_ftm: a JSON object, or nothing when it has no board list
 	any_text,             // a reply that passes on a peer's text as it came
 };
 
