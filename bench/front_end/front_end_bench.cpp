@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "../bench_twin.h"
 #include "../proc_stats.h"
 #include "twin.h"
 
@@ -21,13 +22,9 @@ int main(int argc, char **argv)
 	int plain_calls = 100;  // about 40 ms each
 	twin::BootOptions opts;
 	opts.programs = {"kx_hwmond"};
-	std::unique_ptr<twin::Twin> t;
-	try {
-		t = twin::Twin::boot(opts);
-	} catch (const std::exception &e) {
-		fprintf(stderr, "twin: %s\n", e.what());
+	std::unique_ptr<twin::Twin> t = bench::boot_twin(opts);
+	if (!t)
 		return 1;
-	}
 	if (t->shell("test -x /usr/sbin/uhttpd").status != 0) {
 		fprintf(stderr, "the build has no web server (configure with KX_PLATFORM_PREFIX)\n");
 		return 1;

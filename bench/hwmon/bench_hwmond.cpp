@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "../bench_twin.h"
 #include "../proc_stats.h"
 #include "twin.h"
 
@@ -23,13 +24,9 @@ int main(int argc, char **argv)
 	int idle_seconds = argc > 2 ? atoi(argv[2]) : 10;
 	twin::BootOptions opts;
 	opts.programs = {"kx_hwmond"};
-	std::unique_ptr<twin::Twin> t;
-	try {
-		t = twin::Twin::boot(opts);
-	} catch (const std::exception &e) {
-		fprintf(stderr, "twin: %s\n", e.what());
+	std::unique_ptr<twin::Twin> t = bench::boot_twin(opts);
+	if (!t)
 		return 1;
-	}
 	for (int i = 0; i < 100 && t->call("hwmond", R"({"key":"leds.all","action":"get"})", 2).empty(); i++)
 		std::this_thread::sleep_for(std::chrono::milliseconds(100));
 

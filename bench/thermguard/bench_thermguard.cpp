@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "../bench_twin.h"
 #include "../proc_stats.h"
 #include "twin.h"
 
@@ -54,18 +55,6 @@ size_t guard_polls_at_30(twin::Twin &t)
 {
 	return occurrences(t.read_file("/run/kxsim/logs/syslog"), "max = 30.0 Degree");
 }
-
-// Sends the supervisor SIGSTOP; SIGCONT when it goes out of scope.
-class FrozenSupervisor {
-public:
-	explicit FrozenSupervisor(twin::Twin &t) : t_(t) { t_.shell("kill -STOP $(pgrep -x supervisord)"); }
-	~FrozenSupervisor() { t_.shell("kill -CONT $(pgrep -x supervisord)"); }
-	FrozenSupervisor(const FrozenSupervisor &) = delete;
-	FrozenSupervisor &operator=(const FrozenSupervisor &) = delete;
-
-private:
-	twin::Twin &t_;
-};
 
 // Heats board 1 past the limit and times the PSU output reaching 0 (first and last miner stop as the
 // command record saw them start); then cools and powers up, and with a running supervisor restarts the
@@ -134,13 +123,9 @@ int main(int argc, char **argv)
 	int idle_seconds = argc > 2 ? atoi(argv[2]) : 60;
 	twin::BootOptions opts;
 	opts.programs = {"kx_hwmond", "miner.ttyS0", "miner.ttyS1", "miner.ttyS3", "miner.ttyS5", "thermguard"};
-	std::unique_ptr<twin::Twin> t;
-	try {
-		t = twin::Twin::boot(opts);
-	} catch (const std::exception &e) {
-		fprintf(stderr, "twin: %s\n", e.what());
+	std::unique_ptr<twin::Twin> t = bench::boot_twin(opts);
+	if (!t)
 		return 1;
-	}
 	if (!t->wait_log("min = 30.0 Degree centigrade", 20000)) {
 		fprintf(stderr, "thermguard does not poll\n");
 		return 1;
@@ -171,6 +156,6 @@ int main(int argc, char **argv)
 
 	if (!crossings_series(*t, crossings, false))
 		return 1;
-	FrozenSupervisor frozen(*t);
+	twin::FrozenSupervisor frozen(*t);
 	return crossings_series(*t, crossings, true) ? 0 : 1;
 }

@@ -131,18 +131,6 @@ TEST_F(Overtemp, PsuThatStaysOnGetsThreeAttemptsThenAReboot)
 	EXPECT_GE(program_time(lines[to]) - program_time(offs[2]), 10);
 }
 
-// Sends the supervisor SIGSTOP; SIGCONT when it goes out of scope, whatever the scenario did.
-class FrozenSupervisor {
-public:
-	explicit FrozenSupervisor(twin::Twin &t) : t_(t) { t_.shell("kill -STOP $(pgrep -x supervisord)"); }
-	~FrozenSupervisor() { t_.shell("kill -CONT $(pgrep -x supervisord)"); }
-	FrozenSupervisor(const FrozenSupervisor &) = delete;
-	FrozenSupervisor &operator=(const FrozenSupervisor &) = delete;
-
-private:
-	twin::Twin &t_;
-};
-
 // The power-off request goes out in the poll that saw the heat; the four stops are still issued, in order,
 // each given up after its bound, and the guard polls on. (The guard's log reaches its file through the
 // supervisor, so it is read after the thaw.)
@@ -150,7 +138,7 @@ TEST_F(Overtemp, FrozenSupervisorHoldsBackNeitherThePowerCutNorTheGuard)
 {
 	size_t polls = count_with(twin(), "min = ");
 	{
-		FrozenSupervisor frozen(twin());
+		twin::FrozenSupervisor frozen(twin());
 		ASSERT_EQ(trimmed(twin().shell("ps -o stat= -p $(pgrep -x supervisord)").out).substr(0, 1), "T");
 		twin().heat_board(2, 75000);
 		bool off = false;

@@ -90,6 +90,45 @@ bool join_twin(int init_pid, bool mount_only) {
 
 }  // namespace
 
+long spawn_reporting(long clone_flags, const char* const argv[], const std::string& log, int& report, int pass_fd,
+                     const std::function<bool()>& in_child) {
+  int ready[2];
+  if (pipe2(ready, O_CLOEXEC) != 0) return -1;
+  long pid = syscall(SYS_clone, clone_flags | SIGCHLD, nullptr, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    int passed = pass_fd >= 0 ? fcntl(pass_fd, F_DUPFD_CLOEXEC, 64) : -1;  // above the fds placed below
+    if ((pass_fd >= 0 && passed < 0) || (in_child && !in_child())) _exit(126);
+    setsid();
+    int null_fd = open("/dev/null", O_RDONLY);
+    int log_fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (null_fd >= 0) dup2(null_fd, 0);
+    if (log_fd >= 0) {
+      dup2(log_fd, 1);
+      dup2(log_fd, 2);
+    }
+    dup2(ready[1], 3);  // dup2 clears close-on-exec on the copy
+    if (passed >= 0) dup2(passed, 4);
+    execv(argv[0], const_cast<char* const*>(argv));
+    _exit(127);
+  }
+  int saved = errno;
+  close(ready[1]);
+  if (pid < 0) {
+    close(ready[0]);
+    errno = saved;
+    return -1;
+  }
+  report = ready[0];
+  return pid;
+}
+
+std::string read_report(int report, int timeout_ms) {
+  std::string line;
+  read_with_timeout(report, line, timeout_ms, "\n");
+  close(report);
+  return line;
+}
+
 std::string default_build_dir() {
   const char* env = getenv("KX_BUILD_DIR");
   if (env && *env) return env;
@@ -189,46 +228,24 @@ Launched launch(const LaunchOptions& opts) {
     }
   }
 
-  int ready[2];
-  if (pipe2(ready, O_CLOEXEC) != 0) {
-    out.error = "pipe failed";
-    return out;
-  }
   std::string log = run + "/share/logs/init.log";
   const char* argv[] = {kxsim.c_str(), "__init", run.c_str(), nullptr};
-  long flags = CLONE_NEWNET | CLONE_NEWUTS | CLONE_NEWIPC | CLONE_NEWPID | SIGCHLD | (farm_mnt < 0 ? CLONE_NEWNS : 0);
-  long pid = syscall(SYS_clone, flags, nullptr, nullptr, nullptr, nullptr);
-  if (pid == 0) {
-    int lan_net = farm_net >= 0 ? fcntl(farm_net, F_DUPFD_CLOEXEC, 64) : -1;  // above the fds placed below
-    if (farm_mnt >= 0 && (lan_net < 0 || setns(farm_mnt, CLONE_NEWNS) != 0 || unshare(CLONE_NEWNS) != 0)) _exit(126);
-    setsid();
-    int null_fd = open("/dev/null", O_RDONLY);
-    int log_fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (null_fd >= 0) dup2(null_fd, 0);
-    if (log_fd >= 0) {
-      dup2(log_fd, 1);
-      dup2(log_fd, 2);
-    }
-    dup2(ready[1], 3);  // dup2 clears close-on-exec on the copy
-    if (lan_net >= 0) dup2(lan_net, 4);
-    execv(argv[0], const_cast<char* const*>(argv));
-    _exit(127);
-  }
-  close(ready[1]);
+  long flags = CLONE_NEWNET | CLONE_NEWUTS | CLONE_NEWIPC | CLONE_NEWPID | (farm_mnt < 0 ? CLONE_NEWNS : 0);
+  int report = -1;
+  long pid = spawn_reporting(flags, argv, log, report, farm_net, [farm_mnt] {
+    return farm_mnt < 0 || (setns(farm_mnt, CLONE_NEWNS) == 0 && unshare(CLONE_NEWNS) == 0);
+  });
   if (farm_mnt >= 0) {
     close(farm_mnt);
     close(farm_net);
   }
   if (pid < 0) {
-    close(ready[0]);
     out.error = std::string("clone failed: ") + strerror(errno);
     remove_tree(run);
     return out;
   }
   write_text(run + "/init.pid", std::to_string(pid) + "\n");  // at once: `kxsim clean` spares a booting twin
-  std::string msg;
-  read_with_timeout(ready[0], msg, 60000, "\n");
-  close(ready[0]);
+  std::string msg = read_report(report, 60000);
   out.run_dir = run;
   out.init_pid = static_cast<int>(pid);
   if (msg.rfind("ok", 0) != 0) {

@@ -1,6 +1,7 @@
 // Host side of the twin: boots one in fresh namespaces, runs commands inside it, talks to its model, tears it down.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,15 @@ constexpr const char* kSanitizerEnv[][2] = {
 };
 // Prefix of the report files in share/logs.
 constexpr const char* kSanitizerReportPrefix = "sanitizer.";
+
+// Starts argv in a child made by clone() with these namespace flags: standard input from /dev/null, output and
+// error appended to log, fd 3 the write end of a pipe for the child's one-line report (its read end in report),
+// fd 4 a copy of pass_fd unless that is -1. in_child runs first in the child; false ends it (status 126).
+// Returns the child's pid, or -1 with errno set.
+long spawn_reporting(long clone_flags, const char* const argv[], const std::string& log, int& report,
+                     int pass_fd = -1, const std::function<bool()>& in_child = nullptr);
+// Reads the report up to its first newline (or the time-out, or its end) and closes it.
+std::string read_report(int report, int timeout_ms);
 
 std::string default_build_dir();
 std::string kxsim_binary(const std::string& build_dir);

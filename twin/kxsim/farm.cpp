@@ -111,46 +111,16 @@ void stop_holder(const std::string& dir) {
 
 // Starts the holder in namespaces of its own (mount, network, UTS, IPC) and waits for its report.
 int start_holder(const std::string& dir, const std::string& kxsim, std::string& error) {
-  int ready[2];
-  if (pipe2(ready, O_CLOEXEC) != 0) {
-    error = "pipe failed";
-    return -1;
-  }
   std::string log = dir + "/logs/holder.log";
   const char* argv[] = {kxsim.c_str(), "__farm", dir.c_str(), nullptr};
-  long pid = syscall(SYS_clone, CLONE_NEWNS | CLONE_NEWNET | CLONE_NEWUTS | CLONE_NEWIPC | SIGCHLD, nullptr, nullptr,
-                     nullptr, nullptr);
-  if (pid == 0) {
-    setsid();
-    int null_fd = open("/dev/null", O_RDONLY);
-    int log_fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (null_fd >= 0) dup2(null_fd, 0);
-    if (log_fd >= 0) {
-      dup2(log_fd, 1);
-      dup2(log_fd, 2);
-    }
-    dup2(ready[1], 3);
-    execv(argv[0], const_cast<char* const*>(argv));
-    _exit(127);
-  }
-  close(ready[1]);
+  int report = -1;
+  long pid = twin::spawn_reporting(CLONE_NEWNS | CLONE_NEWNET | CLONE_NEWUTS | CLONE_NEWIPC, argv, log, report);
   if (pid < 0) {
-    close(ready[0]);
     error = std::string("clone failed: ") + strerror(errno);
     return -1;
   }
   twin::write_text(dir + "/holder.pid", std::to_string(pid) + "\n");
-  std::string msg;
-  double end = twin::monotonic_seconds() + kHolderReadyMs / 1000.0;
-  char buf[512];
-  while (msg.find('\n') == std::string::npos && twin::monotonic_seconds() < end) {
-    pollfd p{ready[0], POLLIN, 0};
-    if (poll(&p, 1, 1000) <= 0) continue;
-    ssize_t n = read(ready[0], buf, sizeof buf);
-    if (n <= 0) break;
-    msg.append(buf, static_cast<size_t>(n));
-  }
-  close(ready[0]);
+  std::string msg = twin::read_report(report, kHolderReadyMs);
   if (msg.rfind("ok", 0) != 0) {
     error = msg.empty() ? "the farm's holder ended without reporting (see " + log + ")" : twin::trim(msg);
     stop_holder(dir);
