@@ -61,15 +61,6 @@ bool read_with_timeout(int fd, std::string& out, int timeout_ms, const char* sto
 
 int pidfd_open_compat(int pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
 
-bool wait_gone(int pid, int timeout_ms) {
-  int pfd = pidfd_open_compat(pid);
-  if (pfd < 0) return true;
-  pollfd p{pfd, POLLIN, 0};
-  int r = poll(&p, 1, timeout_ms);
-  close(pfd);
-  waitpid(pid, nullptr, WNOHANG);
-  return r > 0;
-}
 
 // The child half of exec/read/write: joins the twin's namespaces. Runs in a fresh single-threaded child.
 bool join_twin(int init_pid, bool mount_only) {
@@ -122,6 +113,28 @@ long spawn_reporting(long clone_flags, const char* const argv[], const std::stri
   return pid;
 }
 
+std::vector<std::string> cmdline_of(int pid) {
+  std::string text = read_text_or("/proc/" + std::to_string(pid) + "/cmdline");
+  std::vector<std::string> args;
+  for (size_t pos = 0; pos < text.size();) {
+    size_t end = text.find('\0', pos);
+    if (end == std::string::npos) end = text.size();
+    args.push_back(text.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return args;
+}
+
+bool wait_gone(int pid, int timeout_ms) {
+  int pfd = pidfd_open_compat(pid);
+  if (pfd < 0) return true;
+  pollfd p{pfd, POLLIN, 0};
+  int r = poll(&p, 1, timeout_ms);
+  close(pfd);
+  waitpid(pid, nullptr, WNOHANG);
+  return r > 0;
+}
+
 std::string read_report(int report, int timeout_ms) {
   std::string line;
   read_with_timeout(report, line, timeout_ms, "\n");
@@ -160,14 +173,7 @@ int running_init_pid(const std::string& run_dir) {
   int pid = init_pid_of(run_dir);
   if (pid <= 1) return -1;
   // the pid must still be this run's init: a stale init.pid may name any process by now
-  std::string cmdline = read_text_or("/proc/" + std::to_string(pid) + "/cmdline");
-  std::vector<std::string> args;
-  for (size_t pos = 0; pos < cmdline.size();) {
-    size_t end = cmdline.find('\0', pos);
-    if (end == std::string::npos) end = cmdline.size();
-    args.push_back(cmdline.substr(pos, end - pos));
-    pos = end + 1;
-  }
+  std::vector<std::string> args = cmdline_of(pid);
   if (args.size() < 3 || args[1] != "__init") return -1;
   if (args[2] == run_dir) return pid;
   char a[PATH_MAX], b[PATH_MAX];

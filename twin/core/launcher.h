@@ -57,6 +57,10 @@ constexpr const char* kSanitizerReportPrefix = "sanitizer.";
 // Returns the child's pid, or -1 with errno set.
 long spawn_reporting(long clone_flags, const char* const argv[], const std::string& log, int& report,
                      int pass_fd = -1, const std::function<bool()>& in_child = nullptr);
+// The arguments a process was started with ("" for none, or when it is gone).
+std::vector<std::string> cmdline_of(int pid);
+// Waits until the process has ended (true) or the time is up; reaps it when it is this process's child.
+bool wait_gone(int pid, int timeout_ms);
 // Reads the report up to its first newline (or the time-out, or its end) and closes it.
 std::string read_report(int report, int timeout_ms);
 

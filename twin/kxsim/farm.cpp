@@ -5,11 +5,8 @@
 
 #include <fcntl.h>
 #include <limits.h>
-#include <poll.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -42,23 +39,11 @@ std::string address_of(int index) { return "192.168.50." + std::to_string(10 + i
 
 std::string farm_dir(const std::string& run_base) { return run_base + "/farm"; }
 
-std::vector<std::string> cmdline_of(int pid) {
-  std::string text = twin::read_text_or("/proc/" + std::to_string(pid) + "/cmdline");
-  std::vector<std::string> args;
-  for (size_t pos = 0; pos < text.size();) {
-    size_t end = text.find('\0', pos);
-    if (end == std::string::npos) end = text.size();
-    args.push_back(text.substr(pos, end - pos));
-    pos = end + 1;
-  }
-  return args;
-}
-
 // The holder's pid while it runs, else -1 (a stale pid file names some other process by now).
 int running_holder_pid(const std::string& dir) {
   int pid = atoi(twin::read_text_or(dir + "/holder.pid", "-1").c_str());
   if (pid <= 1) return -1;
-  std::vector<std::string> args = cmdline_of(pid);
+  std::vector<std::string> args = twin::cmdline_of(pid);
   return args.size() >= 3 && args[1] == "__farm" && args[2] == dir ? pid : -1;
 }
 
@@ -82,16 +67,6 @@ void write_twins(const std::string& dir, const std::vector<FarmTwin>& twins) {
   twin::write_atomic(dir + "/twins", text);
 }
 
-bool wait_gone(int pid, int timeout_ms) {
-  int pfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-  if (pfd < 0) return true;
-  pollfd p{pfd, POLLIN, 0};
-  int r = poll(&p, 1, timeout_ms);
-  close(pfd);
-  waitpid(pid, nullptr, WNOHANG);
-  return r > 0;
-}
-
 // Every twin first gets its SIGTERM, so they stop together; then each is waited for and its run dir removed.
 void stop_twins(const std::vector<std::string>& runs) {
   for (const std::string& run : runs)
@@ -102,9 +77,9 @@ void stop_twins(const std::vector<std::string>& runs) {
 void stop_holder(const std::string& dir) {
   if (int pid = running_holder_pid(dir); pid > 1) {
     kill(pid, SIGTERM);
-    if (!wait_gone(pid, 5000)) {
+    if (!twin::wait_gone(pid, 5000)) {
       kill(pid, SIGKILL);
-      wait_gone(pid, 5000);
+      twin::wait_gone(pid, 5000);
     }
   }
 }
